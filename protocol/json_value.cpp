@@ -64,12 +64,16 @@ public:
                 to->kind_ = JsonKind::Object;
                 to->subtype_ = from->subtype_;
                 const JsonValue::MemberMap& members = *from->payload_.members;
-                if (!members.empty())
-                    to->memberOrder_ = from->memberOrder_;
                 for (const auto& entry : members) {
                     auto it = to->payload_.members->emplace_hint(to->payload_.members->end(),
                                                                  entry.first, JsonValue());
                     pending.emplace_back(&entry.second, &it->second);
+                }
+                if (!members.empty()) {
+                    // The same names, pointing at the copy's own keys.
+                    to->memberOrder_.reserve(from->memberOrder_.size());
+                    for (const std::u16string* name : from->memberOrder_)
+                        to->memberOrder_.push_back(&to->payload_.members->find(*name)->first);
                 }
                 continue;
             }
@@ -300,13 +304,15 @@ JsonValue& JsonValue::Member(std::u16string_view name)
 {
     if (kind_ != JsonKind::Object)
         MakeObject();
-    memberOrder_.emplace_back(name);
-    auto it = payload_.members->find(name);
-    if (it != payload_.members->end())
-        return it->second;
-    JsonValue& created = payload_.members->emplace_hint(it, name, JsonValue())->second;
-    created.MakeUndefined();
-    return created;
+    if (memberOrder_.empty())
+        memberOrder_.reserve(8);  // replies have a handful of members: one allocation
+    auto it = payload_.members->lower_bound(name);
+    if (it == payload_.members->end() || it->first != name) {
+        it = payload_.members->emplace_hint(it, name, JsonValue());
+        it->second.MakeUndefined();
+    }
+    memberOrder_.push_back(&it->first);
+    return it->second;
 }
 
 bool JsonValue::Append(const JsonValue& value)

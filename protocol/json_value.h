@@ -88,8 +88,11 @@ public:
     std::u16string_view Text() const;
     const MemberMap* Members() const;
     const ElementList* Elements() const;
-    // Member names in the order they were first mentioned (may repeat).
-    const std::vector<std::u16string>& MemberOrder() const { return memberOrder_; }
+    // Member names in the order they were mentioned (a name may repeat). Each
+    // entry points at the key of its member in the map, which lives as long
+    // as the list does: only a change of kind removes members.
+    using NameOrder = std::vector<const std::u16string*>;
+    const NameOrder& MemberOrder() const { return memberOrder_; }
 
     void Clear() noexcept;
     void SetString(std::u16string text);
@@ -135,7 +138,7 @@ private:
         MemberMap* members;
         ElementList* elements;
     } payload_{0};
-    std::vector<std::u16string> memberOrder_;
+    NameOrder memberOrder_;
 };
 
 }  // namespace vantorel

@@ -340,16 +340,16 @@ private:
                 ordered.push_back(&entry);
             return;
         }
-        std::unordered_set<std::u16string_view> seen;
-        for (const std::u16string& name : mentioned) {
+        std::unordered_set<const std::u16string*> seen;
+        for (const std::u16string* name : mentioned) {
             if (!seen.insert(name).second)
                 continue;
-            auto it = members.find(name);
+            auto it = members.find(*name);
             if (it != members.end())
                 ordered.push_back(&*it);
         }
         for (const auto& entry : members) {
-            if (!seen.count(entry.first))
+            if (!seen.count(&entry.first))
                 ordered.push_back(&entry);
         }
     }

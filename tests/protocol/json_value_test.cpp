@@ -8,6 +8,14 @@
 namespace vantorel {
 namespace {
 
+std::vector<std::u16string> Names(const JsonValue& object)
+{
+    std::vector<std::u16string> names;
+    for (const std::u16string* name : object.MemberOrder())
+        names.push_back(*name);
+    return names;
+}
+
 TEST(JsonValue, LookupOfAMissingMemberYieldsUndefinedAndTurnsTheValueIntoAnObject)
 {
     JsonValue value;
@@ -50,7 +58,7 @@ TEST(JsonValue, RecordsEveryMentionOfAMemberNameAndForgetsThemOnAKindChange)
     object.Member(u"a");
     object.Member(u"b");
     const std::vector<std::u16string> expected = {u"b", u"a", u"b"};
-    EXPECT_EQ(object.MemberOrder(), expected);
+    EXPECT_EQ(Names(object), expected);
     object.MakeArray();
     EXPECT_TRUE(object.MemberOrder().empty());
     object.Member(u"c");
@@ -64,7 +72,8 @@ TEST(JsonValue, CopiesAreDeepAndIndependent)
     JsonValue original;
     ASSERT_TRUE(original.Parse(u"{\"list\":[1,{\"s\":\"x\"}],\"name\":\"n\"}"));
     JsonValue copy(original);
-    EXPECT_EQ(copy.MemberOrder(), original.MemberOrder());
+    EXPECT_EQ(Names(copy), Names(original));
+    EXPECT_NE(copy.MemberOrder().front(), original.MemberOrder().front());  // the copy's own keys
     copy.Member(u"name").SetString(u"changed");
     JsonValue& list = copy.Member(u"list");
     JsonValue extra;
