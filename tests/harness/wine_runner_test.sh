@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Drives harness-probe.exe through the Wine runner and checks what the
+# runner promises: exit codes, stdout kept apart, debug output readable,
+# a hard time-out, and nothing left running.
+# Usage: wine_runner_test.sh RUNNER PREFIX PROBE_EXE
+set -u
+runner=$1 prefix=$2 probe=$3
+failures=0 cases=0
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+expect() {  # expect NAME CONDITION...
+    local name=$1
+    shift
+    cases=$((cases + 1))
+    if ! "$@"; then
+        echo "FAIL $name"
+        echo "  stdout: $(head -c 400 "$scratch/out")"
+        echo "  stderr: $(tail -c 800 "$scratch/err")"
+        failures=$((failures + 1))
+    fi
+}
+
+run() {  # run [RUNNER OPTIONS] -- PROGRAM ARGS: sets rc
+    "$runner" --prefix "$prefix" "$@" > "$scratch/out" 2> "$scratch/err"
+    rc=$?
+}
+
+leftovers() {  # processes of this prefix still alive
+    local pid found=0
+    for pid in $(pgrep -f 'wine|qemu-i386' 2>/dev/null); do
+        if tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+            echo "left running: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline")"
+            found=1
+        fi
+    done
+    return $found
+}
+
+xvfb_before=$(pgrep -c -x Xvfb || true)
+
+run -- "$probe" --exit 7
+expect "exit code passes through" test "$rc" = 7
+expect "program's stdout on stdout" grep -qx $'harness-probe stdout\r' "$scratch/out"
+expect "nothing else on stdout" test "$(wc -l < "$scratch/out")" = 1
+
+# Wine 8 reports a program's debug strings on its seh channel.
+WINEDEBUG=warn+seh,+debugstr run -- "$probe"
+expect "debug output readable on stderr" grep -q 'harness-probe debug line' "$scratch/err"
+expect "debug output not on stdout" bash -c "! grep -q 'debug line' '$scratch/out'"
+expect "exit 0" test "$rc" = 0
+
+start=$SECONDS
+run --timeout 15 -- "$probe" --hang
+expect "time-out gives exit 124" test "$rc" = 124
+expect "time-out is prompt" test $((SECONDS - start)) -lt 90
+expect "nothing of the prefix left running" leftovers
+expect "no display left running" test "$(pgrep -c -x Xvfb || true)" = "$xvfb_before"
+
+echo "$((cases - failures)) passed, $failures failed"
+[[ $failures == 0 ]]
