@@ -83,6 +83,16 @@ std::vector<double> SecondsPerRun(const std::vector<std::function<void()>>& cand
     return best;
 }
 
+// Every escaped quotation mark is a place where the token could end; a parser
+// that re-reads the token at each of them takes quadratic time here.
+std::string EscapedQuotes(size_t units)
+{
+    std::string text = "[\"";
+    while (text.size() < units)
+        text += "ab\\\"";
+    return text + "\"]";
+}
+
 struct Input {
     const char* name;
     std::string bytes;
@@ -100,6 +110,8 @@ int main(int argc, char** argv)
         {"progress reply", ProgressReply()},
         {"1 MB array of event objects", EventArray(1000000)},
         {"one 1 MiB string", OneLongString(1 << 20)},
+        {"one 4 MiB string", OneLongString(4 << 20)},
+        {"1 MiB of escaped quotes", EscapedQuotes(1 << 20)},
     };
 
     std::printf("%-30s %12s %12s %12s %12s   %s\n", "input", "agent MB/s", "parse only", "nlohmann",
