@@ -1,0 +1,121 @@
+// Socket transport for native builds (tests, tools): the same requests,
+// headers and results as the WinINet transport, through cpp-httplib.
+#include <httplib.h>
+
+#include <charconv>
+#include <string>
+
+#include "protocol/debug_output.h"
+#include "protocol/http_client.h"
+#include "protocol/service_api.h"
+#include "protocol/utf8.h"
+
+namespace vantorel {
+namespace {
+
+struct UrlParts {
+    std::string host;
+    int port = 80;
+    std::string target;  // path and query
+};
+
+// Accepts "http://host[:port][/target]"; the service is plain HTTP only.
+bool SplitUrl(const std::string& url, UrlParts& parts) {
+    constexpr std::string_view scheme = "http://";
+    if (url.compare(0, scheme.size(), scheme) != 0) return false;
+    const size_t hostStart = scheme.size();
+    const size_t targetStart = url.find('/', hostStart);
+    std::string authority = url.substr(hostStart, targetStart == std::string::npos ? std::string::npos
+                                                                                    : targetStart - hostStart);
+    parts.target = targetStart == std::string::npos ? "/" : url.substr(targetStart);
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string::npos) {
+        const char* first = authority.data() + colon + 1;
+        const char* last = authority.data() + authority.size();
+        auto [end, error] = std::from_chars(first, last, parts.port);
+        if (error != std::errc() || end != last || parts.port <= 0 || parts.port > 65535) return false;
+        authority.resize(colon);
+    }
+    parts.host = authority;
+    return !parts.host.empty();
+}
+
+void ReportOpenError(int code) {
+    DebugOutput(kHttpOpenUrlError);
+    const std::string digits = std::to_string(code);
+    DebugOutput(std::u16string(digits.begin(), digits.end()));
+    DebugOutput(u"\n");
+}
+
+void Configure(httplib::Client& client) {
+    // The long poll holds a request open; no short read limit may cut it.
+    client.set_connection_timeout(30);
+    client.set_read_timeout(600);
+    client.set_write_timeout(60);
+    client.set_keep_alive(false);
+}
+
+class NativeTransport final : public HttpTransport {
+public:
+    bool GetBytes(const std::u16string& url, std::string& reply) override {
+        UrlParts parts;
+        if (!SplitUrl(EncodeUtf8(url), parts)) {
+            ReportOpenError(static_cast<int>(httplib::Error::Connection));
+            return false;
+        }
+        httplib::Client client(parts.host, parts.port);
+        Configure(client);
+        const httplib::Headers headers = {
+            {"User-Agent", EncodeUtf8(kHttpUserAgent)},
+            {"Content-Type", "application/x-www-form-urlencoded"},
+        };
+        ReplyCollector collector(reply);
+        bool answered = false;
+        httplib::Result result = client.Get(
+            parts.target, headers,
+            [&](const httplib::Response&) {
+                answered = true;
+                return true;
+            },
+            [&](const char* data, size_t count) {
+                // Hand the body on in read-chunk steps, as the Windows client reads it.
+                while (count != 0) {
+                    const size_t step = count < kHttpReadChunk ? count : kHttpReadChunk;
+                    if (!collector.Append(data, step)) return false;
+                    data += step;
+                    count -= step;
+                }
+                return true;
+            });
+        if (collector.Overflowed()) return false;
+        if (!answered) {
+            ReportOpenError(static_cast<int>(result.error()));
+            return false;
+        }
+        return true;  // a read that failed partway keeps what arrived
+    }
+
+    bool PostForm(const std::u16string& host, const std::u16string& objectPath,
+                  const std::u16string& body) override {
+        httplib::Client client(EncodeUtf8(host), kServicePort);
+        Configure(client);
+        const httplib::Headers headers = {
+            {"User-Agent", EncodeUtf8(kHttpUserAgent)},
+            {"Accept", "*/*"},
+        };
+        std::string target = EncodeUtf8(objectPath);
+        if (target.empty() || target[0] != '/') target = "/" + target;
+        httplib::Result result =
+            client.Post(target, headers, ToUtf8(body), "application/x-www-form-urlencoded;charset=UTF-8;");
+        return static_cast<bool>(result);
+    }
+};
+
+}  // namespace
+
+HttpTransport& PlatformHttpTransport() {
+    static NativeTransport transport;
+    return transport;
+}
+
+}  // namespace vantorel
