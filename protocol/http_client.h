@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -39,6 +41,12 @@ public:
 
 // WinINet on Windows; elsewhere a socket client.
 HttpTransport& PlatformHttpTransport();
+
+#ifndef _WIN32
+// A socket client whose POSTs go to postPort instead of the service's port,
+// so that tests can run a server on any free port.
+std::unique_ptr<HttpTransport> MakeSocketTransport(uint16_t postPort);
+#endif
 
 bool HttpGetBytes(const std::u16string& url, std::string& reply,
                   HttpTransport& transport = PlatformHttpTransport());

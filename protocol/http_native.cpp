@@ -57,6 +57,8 @@ void Configure(httplib::Client& client) {
 
 class NativeTransport final : public HttpTransport {
 public:
+    explicit NativeTransport(uint16_t postPort) : postPort_(postPort) {}
+
     bool GetBytes(const std::u16string& url, std::string& reply) override {
         UrlParts parts;
         if (!SplitUrl(EncodeUtf8(url), parts)) {
@@ -97,7 +99,7 @@ public:
 
     bool PostForm(const std::u16string& host, const std::u16string& objectPath,
                   const std::u16string& body) override {
-        httplib::Client client(EncodeUtf8(host), kServicePort);
+        httplib::Client client(EncodeUtf8(host), postPort_);
         Configure(client);
         const httplib::Headers headers = {
             {"User-Agent", EncodeUtf8(kHttpUserAgent)},
@@ -109,13 +111,20 @@ public:
             client.Post(target, headers, ToUtf8(body), "application/x-www-form-urlencoded;charset=UTF-8;");
         return static_cast<bool>(result);
     }
+
+private:
+    uint16_t postPort_;
 };
 
 }  // namespace
 
 HttpTransport& PlatformHttpTransport() {
-    static NativeTransport transport;
+    static NativeTransport transport(kServicePort);
     return transport;
+}
+
+std::unique_ptr<HttpTransport> MakeSocketTransport(uint16_t postPort) {
+    return std::make_unique<NativeTransport>(postPort);
 }
 
 }  // namespace vantorel
