@@ -1,5 +1,6 @@
 // Parses arbitrary bytes (as UTF-8, and as raw UTF-16 units), then copies,
-// writes and reparses the tree, checking what must hold whatever the input.
+// writes and reparses the tree and runs the reply readers, checking what must
+// hold whatever the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "protocol/json_value.h"
 #include "protocol/json_writer.h"
+#include "protocol/service_api.h"
 #include "protocol/utf8.h"
 
 namespace {
@@ -25,6 +27,16 @@ void Exercise(const std::u16string& text)
     Check(parsed == error.message.empty());
     Check(error.position >= 0 && static_cast<size_t>(error.position) <= text.size());
     Check(error.line >= 1 && error.column >= 1);
+
+    // The reply readers agree with the parser about what parses.
+    vantorel::ServiceEvent event;
+    Check(vantorel::ReadServiceEvent(text, event) == parsed);
+    int64_t remaining = -7;
+    const vantorel::TransferCounts counts = vantorel::ReadTransferCounts(text, u"fileCounts", remaining);
+    Check(parsed || (remaining == -7 && counts == vantorel::TransferCounts{}));
+    int64_t used = -7, total = -7;
+    if (!vantorel::ReadStorage(text, used, total))
+        Check(parsed ? total == 0 : (used == -7 && total == -7));
     if (!parsed)
         return;
     Check(root.Kind() == vantorel::JsonKind::Object || root.Kind() == vantorel::JsonKind::Array ||
