@@ -2,7 +2,8 @@
 // and shows the result, for looking at the service by hand and for testing the
 // HTTP client from outside (natively and as the Windows program under Wine).
 //
-//   http-probe get URL      reply bytes to standard output, as received
+//   http-probe get URL      reply bytes to standard output, as received (URL
+//                           may be a request's short name: storage, poll...)
 //   http-probe text URL     reply text (as the agent decodes it) in UTF-8
 //   http-probe post PATH    POSTs standard input (UTF-8 text) to 127.0.0.1:9333/PATH
 //   http-probe upload       POSTs the upload body for the paths on standard input
@@ -27,7 +28,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: http-probe get URL | text URL | post PATH | upload\n"
-    "  get URL       write the reply bytes to standard output\n"
+    "  get URL       write the reply bytes to standard output; URL may be the\n"
+    "                short name of a service request, such as storage or poll\n"
     "  text URL      write the reply as decoded text, in UTF-8\n"
     "  post PATH     POST standard input (UTF-8) to 127.0.0.1:9333/PATH\n"
     "  upload        POST the upload body for the paths on standard input,\n"
@@ -37,6 +39,15 @@ constexpr const char* kUsage =
 std::u16string FromArgument(const char* text)
 {
     return vantorel::DecodeUtf8Lenient(text);
+}
+
+// A full URL, or the short name of one of the service's requests ("storage").
+std::u16string UrlArgument(const char* text)
+{
+    const std::u16string argument = FromArgument(text);
+    if (auto request = vantorel::FindServiceRequestByName(argument))
+        return std::u16string(vantorel::ServiceUrl(*request));
+    return argument;
 }
 
 void WriteOut(const std::string& bytes)
@@ -85,13 +96,13 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "get" && argc == 3) {
         std::string reply;
-        const bool ok = HttpGetBytes(FromArgument(argv[2]), reply);
+        const bool ok = HttpGetBytes(UrlArgument(argv[2]), reply);
         WriteOut(reply);
         return ok ? 0 : 1;
     }
     if (command == "text" && argc == 3) {
         std::u16string text;
-        const bool ok = HttpGetText(FromArgument(argv[2]), text);
+        const bool ok = HttpGetText(UrlArgument(argv[2]), text);
         WriteOut(EncodeUtf8(text));
         return ok ? 0 : 1;
     }

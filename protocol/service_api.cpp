@@ -11,35 +11,36 @@ constexpr std::u16string_view kServiceOrigin = u"http://127.0.0.1:9333";
 struct Endpoint {
     ServiceRequest request;
     std::u16string_view url;
+    std::u16string_view name;
 };
 
 // The one place where the service's URLs are written.
 constexpr Endpoint kEndpoints[kServiceRequestCount] = {
-    {ServiceRequest::UploadProgress, u"http://127.0.0.1:9333/query?action=progress&taskid=upload"},
-    {ServiceRequest::DownloadProgress, u"http://127.0.0.1:9333/query?action=progress&taskid=download"},
-    {ServiceRequest::LoginStateOfUser, u"http://127.0.0.1:9333/query?action=loginstate&token=username"},
-    {ServiceRequest::DownloadDirectory, u"http://127.0.0.1:9333/query?action=dldir"},
-    {ServiceRequest::LoginState, u"http://127.0.0.1:9333/query?action=loginstate"},
-    {ServiceRequest::TransferStatus, u"http://127.0.0.1:9333/query?action=transferstatus"},
-    {ServiceRequest::Storage, u"http://127.0.0.1:9333/query?action=storage"},
-    {ServiceRequest::Poll, u"http://127.0.0.1:9333/poll"},
-    {ServiceRequest::ShowDragDrop, u"http://127.0.0.1:9333/control?action=showdragdrop"},
-    {ServiceRequest::Shutdown, u"http://127.0.0.1:9333/control?action=shutdown"},
-    {ServiceRequest::Logout, u"http://127.0.0.1:9333/control?action=logout"},
-    {ServiceRequest::Login, u"http://127.0.0.1:9333/control?action=login"},
-    {ServiceRequest::ShowAbout, u"http://127.0.0.1:9333/control?action=showabout"},
-    {ServiceRequest::ShowProgress, u"http://127.0.0.1:9333/control?action=showprogress"},
-    {ServiceRequest::ShowErrors, u"http://127.0.0.1:9333/control?action=showerrors"},
-    {ServiceRequest::ShowTour, u"http://127.0.0.1:9333/control?action=showtour"},
-    {ServiceRequest::PickDownloadDirectory, u"http://127.0.0.1:9333/control?action=pickdldir"},
-    {ServiceRequest::PauseAll, u"http://127.0.0.1:9333/control?action=pause&taskid=all"},
-    {ServiceRequest::ResumeAll, u"http://127.0.0.1:9333/control?action=resume&taskid=all"},
-    {ServiceRequest::CancelAll, u"http://127.0.0.1:9333/control?action=cancel&taskid=all"},
-    {ServiceRequest::LaunchManagePage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=managepage"},
-    {ServiceRequest::LaunchUploadsPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=uploads"},
-    {ServiceRequest::LaunchHelpPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=help"},
-    {ServiceRequest::LaunchFeedbackPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=feedback"},
-    {ServiceRequest::FileTransfer, u"filetransfer"},
+    {ServiceRequest::UploadProgress, u"http://127.0.0.1:9333/query?action=progress&taskid=upload", u"upload-progress"},
+    {ServiceRequest::DownloadProgress, u"http://127.0.0.1:9333/query?action=progress&taskid=download", u"download-progress"},
+    {ServiceRequest::LoginStateOfUser, u"http://127.0.0.1:9333/query?action=loginstate&token=username", u"loginstate-user"},
+    {ServiceRequest::DownloadDirectory, u"http://127.0.0.1:9333/query?action=dldir", u"dldir"},
+    {ServiceRequest::LoginState, u"http://127.0.0.1:9333/query?action=loginstate", u"loginstate"},
+    {ServiceRequest::TransferStatus, u"http://127.0.0.1:9333/query?action=transferstatus", u"transferstatus"},
+    {ServiceRequest::Storage, u"http://127.0.0.1:9333/query?action=storage", u"storage"},
+    {ServiceRequest::Poll, u"http://127.0.0.1:9333/poll", u"poll"},
+    {ServiceRequest::ShowDragDrop, u"http://127.0.0.1:9333/control?action=showdragdrop", u"showdragdrop"},
+    {ServiceRequest::Shutdown, u"http://127.0.0.1:9333/control?action=shutdown", u"shutdown"},
+    {ServiceRequest::Logout, u"http://127.0.0.1:9333/control?action=logout", u"logout"},
+    {ServiceRequest::Login, u"http://127.0.0.1:9333/control?action=login", u"login"},
+    {ServiceRequest::ShowAbout, u"http://127.0.0.1:9333/control?action=showabout", u"showabout"},
+    {ServiceRequest::ShowProgress, u"http://127.0.0.1:9333/control?action=showprogress", u"showprogress"},
+    {ServiceRequest::ShowErrors, u"http://127.0.0.1:9333/control?action=showerrors", u"showerrors"},
+    {ServiceRequest::ShowTour, u"http://127.0.0.1:9333/control?action=showtour", u"showtour"},
+    {ServiceRequest::PickDownloadDirectory, u"http://127.0.0.1:9333/control?action=pickdldir", u"pickdldir"},
+    {ServiceRequest::PauseAll, u"http://127.0.0.1:9333/control?action=pause&taskid=all", u"pause-all"},
+    {ServiceRequest::ResumeAll, u"http://127.0.0.1:9333/control?action=resume&taskid=all", u"resume-all"},
+    {ServiceRequest::CancelAll, u"http://127.0.0.1:9333/control?action=cancel&taskid=all", u"cancel-all"},
+    {ServiceRequest::LaunchManagePage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=managepage", u"launch-managepage"},
+    {ServiceRequest::LaunchUploadsPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=uploads", u"launch-uploads"},
+    {ServiceRequest::LaunchHelpPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=help", u"launch-help"},
+    {ServiceRequest::LaunchFeedbackPage, u"http://127.0.0.1:9333/control?action=launchurl&urlname=feedback", u"launch-feedback"},
+    {ServiceRequest::FileTransfer, u"filetransfer", u"filetransfer"},
 };
 
 constexpr bool TableIsInOrder() {
@@ -91,6 +92,17 @@ std::optional<ServiceRequest> FindServiceRequest(std::u16string_view path, std::
                           : (rest.size() == query.size() + 1 && rest[0] == u'?' && rest.substr(1) == query)) {
             return endpoint.request;
         }
+    }
+    return std::nullopt;
+}
+
+std::u16string_view ServiceRequestName(ServiceRequest request) {
+    return kEndpoints[static_cast<int>(request)].name;
+}
+
+std::optional<ServiceRequest> FindServiceRequestByName(std::u16string_view name) {
+    for (const Endpoint& endpoint : kEndpoints) {
+        if (endpoint.name == name) return endpoint.request;
     }
     return std::nullopt;
 }

@@ -60,6 +60,9 @@ std::u16string_view ServiceTarget(ServiceRequest request);
 // query is empty); query parameters must come in the table's order.
 std::optional<ServiceRequest> FindServiceRequest(std::u16string_view path, std::u16string_view query);
 bool IsControlRequest(ServiceRequest request);
+// A short name for tools and logs ("storage", "pause-all"); not sent.
+std::u16string_view ServiceRequestName(ServiceRequest request);
+std::optional<ServiceRequest> FindServiceRequestByName(std::u16string_view name);
 
 // ---- state names ----------------------------------------------------------
 enum LoginStateIndex : int {

@@ -14,10 +14,13 @@ std::string U8(std::u16string_view text) { return EncodeUtf8(text); }
 TEST(ServiceTable, EveryRequestHasOneUrlAndIsFoundByItsTarget)
 {
     std::set<std::u16string_view> urls;
+    std::set<std::u16string_view> names;
     for (int i = 0; i < kServiceRequestCount; ++i) {
         const auto request = static_cast<ServiceRequest>(i);
         const std::u16string_view url = ServiceUrl(request);
         EXPECT_TRUE(urls.insert(url).second) << U8(url);
+        EXPECT_TRUE(names.insert(ServiceRequestName(request)).second) << U8(url);
+        EXPECT_EQ(FindServiceRequestByName(ServiceRequestName(request)), request);
         const std::u16string_view target = ServiceTarget(request);
         ASSERT_EQ(target.front(), u'/') << U8(url);
         EXPECT_EQ(target.find_first_of(u" #\r\n"), std::u16string_view::npos) << U8(url);
