@@ -236,7 +236,10 @@ bool Simulator::Impl::Start(std::string& error) {
 
     const size_t threads = static_cast<size_t>(options_.threads);
     server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // Short, so that stopping does not wait long for idle kept-alive connections.
+    // One request per connection, as the agent's client opens one per call:
+    // a kept-alive connection would hold a thread and could still be served
+    // after the shutdown command, when a stopped service must not answer.
+    server_.set_keep_alive_max_count(1);
     server_.set_keep_alive_timeout(2);
     // The library's default also sets SO_REUSEPORT, with which a second
     // simulator on a taken port would start and share the requests at random.
