@@ -55,7 +55,7 @@ std::u16string DecodeUtf8Lenient(std::string_view bytes)
     return text;
 }
 
-std::string EncodeUtf8(std::u16string_view text)
+std::string EncodeUtf8(std::u16string_view text, LoneSurrogates lone)
 {
     std::string bytes;
     bytes.reserve(text.size());
@@ -66,6 +66,8 @@ std::string EncodeUtf8(std::u16string_view text)
             text[k + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[k + 1] - 0xDC00);
             ++k;
+        } else if (code >= 0xD800 && code <= 0xDFFF && lone == LoneSurrogates::Replace) {
+            code = 0xFFFD;
         }
         if (code < 0x80) {
             bytes.push_back(static_cast<char>(code));

@@ -11,8 +11,12 @@ namespace vantorel {
 // and no byte is ever lost.
 std::u16string DecodeUtf8Lenient(std::string_view bytes);
 
-// Encodes UTF-16 as UTF-8. A lone surrogate is encoded on its own (three
-// bytes, as WTF-8 does) rather than dropped, so every unit survives.
-std::string EncodeUtf8(std::u16string_view text);
+enum class LoneSurrogates {
+    Keep,     // encoded on their own (three bytes, as WTF-8 does): every unit survives
+    Replace,  // written as U+FFFD, as the platform's converter does
+};
+
+// Encodes UTF-16 as UTF-8.
+std::string EncodeUtf8(std::u16string_view text, LoneSurrogates lone = LoneSurrogates::Keep);
 
 }  // namespace vantorel

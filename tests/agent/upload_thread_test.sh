@@ -7,28 +7,8 @@ set -u
 sim=$1
 shift
 check=("$@")
-scratch=$(mktemp -d)
-sim_pid=
-failures=0 cases=0
-
-cleanup() {
-    [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-expect() {  # expect NAME COMMAND...
-    local name=$1
-    shift
-    cases=$((cases + 1))
-    if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
-}
-
-"$sim" --port 9333 --ready-file "$scratch/port" --root "$scratch/root" --log "$scratch/access.log" \
-    --upload-rate 0 > "$scratch/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 200); do [ -s "$scratch/port" ] && break; sleep 0.05; done
-[ -s "$scratch/port" ] || { echo "simulator did not start:"; cat "$scratch/sim.out"; exit 1; }
+source "$(dirname "$0")/../support/service_test_lib.sh"
+start_service --upload-rate 0
 
 mkdir -p "$scratch/files/Q&A folder"
 printf 'one' > "$scratch/files/r$(printf '\xc3\xa9')sum$(printf '\xc3\xa9').txt"
@@ -42,12 +22,7 @@ rc=$?
 expect "check program ran" test "$rc" = 0
 
 curl -sS "http://127.0.0.1:9333/sim/log" > "$scratch/log.json"
-expected=$(python3 -c "
-import sys
-paths=[l.rstrip('\n') for l in open('$scratch/paths', encoding='utf-8')]
-enc=[p.replace('\\\\','\\\\\\\\').replace('&','%26') for p in paths]
-body='action=upload&cloudpath=&localpath=['+','.join('\"'+e+'\"' for e in enc)+']'
-sys.stdout.write(body.encode('utf-8').hex())")
+expected=$(expected_upload_body_hex "$scratch/paths")
 bodies=$(python3 -c "
 import json
 for e in json.load(open('$scratch/log.json')):
@@ -70,5 +45,4 @@ if [ "$failures" != 0 ]; then
     echo "--- check stderr"; grep -v '^wine-run' "$scratch/err" | tail -c 2000
     echo "--- service log"; tail -n 20 "$scratch/access.log"
 fi
-echo "$((cases - failures)) of $cases checks passed"
-[ "$failures" = 0 ]
+finish

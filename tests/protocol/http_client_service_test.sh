@@ -9,32 +9,12 @@ set -u
 sim=$1
 shift
 probe=("$@")
-scratch=$(mktemp -d)
-sim_pid=
-failures=0 cases=0
 windows=no
 [[ "${probe[*]}" == *.exe* ]] && windows=yes
-
-cleanup() {
-    [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/service_test_lib.sh"
 
 as_program_path() {  # the path as the probe sees it: Wine maps / to Z:
     if [ $windows = yes ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
-}
-
-expect() {  # expect NAME COMMAND...
-    local name=$1
-    shift
-    cases=$((cases + 1))
-    if "$@"; then
-        echo "ok   $name"
-    else
-        echo "FAIL $name"
-        failures=$((failures + 1))
-    fi
 }
 
 out() { cat "$scratch/b/$1.out"; }
@@ -49,16 +29,7 @@ header() {  # header N NAME
     logged "$1" "'\n'.join(v for k,v in e['headers'] if k.lower()=='$2'.lower())"
 }
 
-rm -f "$scratch/port"
-"$sim" --port 9333 --ready-file "$scratch/port" --log "$scratch/access.log" --root "$scratch/root" \
-    --signed-in --upload-rate 0 > "$scratch/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 200); do
-    [ -s "$scratch/port" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-done
-[ -s "$scratch/port" ] || { echo "simulator did not start:"; cat "$scratch/sim.out"; exit 1; }
+start_service --signed-in --upload-rate 0
 
 # A file to upload, with a non-ASCII name and an ampersand.
 name="caf$(printf '\xc3\xa9') & co.txt"
@@ -66,12 +37,7 @@ mkdir -p "$scratch/files" "$scratch/b"
 printf 'first file\n' > "$scratch/files/$name"
 as_program_path "$scratch/files/$name" > "$scratch/b/upload.in"
 printf 'C:\\x\n' > "$scratch/b/upload2.in"
-expected_body=$(python3 -c "
-import sys
-paths=[l.rstrip('\n') for l in open('$scratch/b/upload.in', encoding='utf-8')]
-enc=[p.replace('\\\\','\\\\\\\\').replace('&','%26') for p in paths]
-body='action=upload&cloudpath=&localpath=['+','.join('\"'+e+'\"' for e in enc)+']'
-sys.stdout.write(body.encode('utf-8').hex())")
+expected_body=$(expected_upload_body_hex "$scratch/b/upload.in")
 
 # Requests to /sim/ set up the next reply; they are not in the service's log.
 force="http://127.0.0.1:9333/sim/force?request"
@@ -157,5 +123,4 @@ if [ "$failures" != 0 ]; then
     echo "--- probe stderr"; grep -v '^wine-run' "$scratch/probe.err" | tail -c 2000
     echo "--- service log"; tail -n 30 "$scratch/access.log"
 fi
-echo "$((cases - failures)) of $cases checks passed"
-[ "$failures" = 0 ]
+finish
