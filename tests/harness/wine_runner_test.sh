@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives harness-probe.exe through the Wine runner and checks what the
 # runner promises: exit codes, stdout kept apart, debug output readable,
-# a hard time-out, and nothing left running.
+# a retried prefix creation, a hard time-out, and nothing left running.
 # Usage: wine_runner_test.sh RUNNER PREFIX PROBE_EXE
 set -u
 runner=$1 prefix=$2 probe=$3
@@ -49,6 +49,25 @@ WINEDEBUG=warn+seh,+debugstr run -- "$probe"
 expect "debug output readable on stderr" grep -q 'harness-probe debug line' "$scratch/err"
 expect "debug output not on stdout" bash -c "! grep -q 'debug line' '$scratch/out'"
 expect "exit 0" test "$rc" = 0
+
+# A prefix creation that fails once (as wineboot under emulation has) is
+# redone from scratch; the program then runs as usual.
+mkdir -p "$scratch/bin"
+cat > "$scratch/bin/wine" <<EOF
+#!/bin/sh
+if [ "\$1" = wineboot ] && [ ! -e "$scratch/failed-once" ]; then
+    touch "$scratch/failed-once"
+    mkdir -p "\$WINEPREFIX/drive_c"
+    echo "wine: could not load kernel32.dll, status c0000135" >&2
+    exit 1
+fi
+exec $(command -v wine) "\$@"
+EOF
+chmod +x "$scratch/bin/wine"
+PATH=$scratch/bin:$PATH run --prefix "$scratch/fresh" -- "$probe" --exit 5
+expect "failed prefix creation is retried" test "$rc" = 5
+expect "the retry is logged" grep -q 'attempt 1 of 3 failed' "$scratch/err"
+expect "the failure's log is shown" grep -q 'could not load kernel32.dll' "$scratch/err"
 
 start=$SECONDS
 run --timeout 15 -- "$probe" --hang
