@@ -46,6 +46,8 @@ start_service() {
 stop_service() {
     if [ -n "$sim_pid" ]; then
         kill -TERM "$sim_pid" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$sim_pid" 2>/dev/null
         wait "$sim_pid" 2>/dev/null
         sim_pid=
     fi
