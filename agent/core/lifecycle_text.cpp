@@ -1,5 +1,6 @@
 #include "agent/core/lifecycle_text.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace vantorel {
@@ -14,7 +15,16 @@ constexpr uint32_t kCryptSecuritySettings = 0x80092026;
 
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-std::u16string Quoted(std::u16string_view path) { return u"\"" + std::u16string(path) + u"\""; }
+// Appends the pieces into one string (plain appends: g++ 12 misreads chains of
+// operator+ on short literals as overlapping copies at -O3).
+std::u16string Join(std::initializer_list<std::u16string_view> pieces) {
+    size_t length = 0;
+    for (std::u16string_view piece : pieces) length += piece.size();
+    std::u16string out;
+    out.reserve(length);
+    for (std::u16string_view piece : pieces) out.append(piece);
+    return out;
+}
 
 }  // namespace
 
@@ -25,14 +35,14 @@ bool IsSignatureDiagnostic(std::string_view commandLine) {
 SignatureVerdict DescribeSignatureResult(std::u16string_view path, uint32_t result, uint32_t lastError) {
     switch (result) {
     case 0:
-        return {true, u"The file " + Quoted(path) + u" is signed and the signature was verified.\n"};
+        return {true, Join({u"The file \"", path, u"\" is signed and the signature was verified.\n"})};
     case kTrustNoSignature:
         if (lastError == kTrustNoSignature || lastError == kTrustSubjectFormUnknown ||
             lastError == kTrustProviderUnknown) {
-            return {false, u"The file " + Quoted(path) + u" is not signed.\n"};
+            return {false, Join({u"The file \"", path, u"\" is not signed.\n"})};
         }
-        return {false, u"An unknown error occurred trying to verify the signature of the " + Quoted(path) +
-                           u" file.\n"};
+        return {false, Join({u"An unknown error occurred trying to verify the signature of the \"", path,
+                             u"\" file.\n"})};
     case kTrustExplicitDistrust:
         return {false, u"The signature is present, but specifically disallowed.\n"};
     case kTrustSubjectNotTrusted:
@@ -49,15 +59,15 @@ SignatureVerdict DescribeSignatureResult(std::u16string_view path, uint32_t resu
             const unsigned digit = (result >> shift) & 0xF;
             if (digit != 0 || !hex.empty() || shift == 0) hex.push_back(kDigits[digit]);
         }
-        return {false, u"Error is: 0x" + Ascii(hex) + u".\n"};
+        return {false, Join({u"Error is: 0x", Ascii(hex), u".\n"})};
     }
     }
 }
 
 std::u16string GuiLeakReport(int32_t difference) {
     if (difference == 0) return {};
-    const std::u16string rule = std::u16string(60, u'=') + u"\n";
-    return rule + u"Gui Resources Leaked: " + Ascii(std::to_string(difference)) + u"\n" + rule;
+    const std::u16string rule(60, u'=');
+    return Join({rule, u"\nGui Resources Leaked: ", Ascii(std::to_string(difference)), u"\n", rule, u"\n"});
 }
 
 }  // namespace vantorel
