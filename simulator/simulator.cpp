@@ -498,7 +498,7 @@ void Simulator::Impl::ServeService(ServiceRequest request, const std::string& bo
     if (request == ServiceRequest::PauseAll) transfers_.PauseAll();
     if (request == ServiceRequest::ResumeAll) transfers_.ResumeAll();
     if (request == ServiceRequest::CancelAll) transfers_.CancelAll();
-    if (request == ServiceRequest::Shutdown) RequestShutdown();
+    if (request == ServiceRequest::Shutdown && !options_.keepRunning) RequestShutdown();
     SetText(res, 200, "OK\n");
 }
 

@@ -62,13 +62,14 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Simulat
         }
         if (name == "help") return CommandLineResult::Help;
         if (name == "version") return CommandLineResult::Version;
-        if (name == "signed-in" || name == "keep-root") {
+        if (name == "signed-in" || name == "keep-root" || name == "keep-running") {
             if (hasValue) {
                 error = "--" + name + " takes no value";
                 return CommandLineResult::Error;
             }
             if (name == "signed-in") options.initialLogin = LOGIN_LOGGED_IN;
             if (name == "keep-root") options.keepRoot = true;
+            if (name == "keep-running") options.keepRunning = true;
             continue;
         }
         if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) == std::end(kValueOptions)) {
@@ -156,6 +157,8 @@ Options (also as --name=VALUE):
   --root DIR            folder for the cloud folder DIR/cloud and the download
                         folder (default: a new temporary folder, removed at exit)
   --keep-root           keep the default temporary folder at exit
+  --keep-running        answer the shutdown command but go on running, so that
+                        a test can still read the log afterwards
   --dldir-name NAME     name of the download folder under the root (UTF-8,
                         default Downloads)
   --drive L=DIR         the Linux folder behind drive L: for upload paths and

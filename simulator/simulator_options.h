@@ -31,6 +31,7 @@ struct SimulatorOptions {
     // under the temporary directory, removed when the simulator stops.
     std::filesystem::path root;
     bool keepRoot = false;
+    bool keepRunning = false;
     std::string downloadFolderName = "Downloads";
     DriveMap drives = DefaultDriveMap();
     LoginStateIndex initialLogin = LOGIN_LOGGED_OUT;

@@ -1,0 +1,163 @@
+// Vantorel.exe: the tray agent's entry. Chooses the run (signature
+// diagnostic, second copy, running agent), brings the agent up in a fixed
+// order, runs the tray window's message loop and tears down in a fixed order.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+#include <shellapi.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <cstdio>
+#include <string>
+
+#include "agent/core/agent_parts_win.h"
+#include "agent/core/agent_window_win.h"
+#include "agent/core/lifecycle_text.h"
+#include "protocol/debug_output.h"
+#include "protocol/http_client.h"
+#include "protocol/service_api.h"
+
+namespace vantorel {
+namespace {
+
+// Registered before the entry runs, as the shell may announce a new taskbar
+// at any time.
+const UINT kTaskbarCreated = Agent().taskbarCreatedMessage =
+    RegisterWindowMessageW(std::wstring(kTaskbarCreatedMessageName.begin(), kTaskbarCreatedMessageName.end()).c_str());
+
+constexpr int kTrayWindowWidth = 312;
+constexpr int kTrayWindowHeight = 141;
+
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+DWORD GdiObjectCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
+void ReportGuiResourceLeaks(DWORD countAtStart) {
+    const std::u16string report = GuiLeakReport(static_cast<int32_t>(GdiObjectCount() - countAtStart));
+    if (!report.empty()) DebugOutput(report);
+}
+
+}  // namespace
+
+bool VerifyFileSignature(const std::wstring& path) {
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = path.c_str();
+
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = 0;
+
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG result = WinVerifyTrust(nullptr, &action, &data);
+    const DWORD lastError = GetLastError();
+    const SignatureVerdict verdict = DescribeSignatureResult(std::u16string(path.begin(), path.end()),
+                                                             static_cast<uint32_t>(result), lastError);
+    std::wprintf(L"%ls", Wide(verdict.line).c_str());
+    std::fflush(stdout);
+    return verdict.verified;
+}
+
+namespace {
+
+int RunSignatureDiagnostic() {
+    const bool verified = VerifyFileSignature(Wide(kSignedFileName));
+    MessageBoxW(nullptr, Wide(verified ? kSignatureVerifiedText : kSignatureMissingText).c_str(),
+                Wide(kSignatureCaption).c_str(), MB_OK);
+    return verified ? 0 : -1;
+}
+
+bool RegisterTrayWindowClass(HINSTANCE instance) {
+    const std::wstring className = Wide(kWindowClassName);
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = TrayWindowProc;
+    windowClass.hInstance = instance;
+    // Read from the current directory, which the service launch made the
+    // install directory.
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(nullptr, L"Pellick.ico", IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+    windowClass.hIconSm =
+        static_cast<HICON>(LoadImageW(nullptr, L"Pellick16.ico", IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INACTIVEBORDER + 1));
+    windowClass.lpszClassName = className.c_str();
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+int RunAgent(HINSTANCE instance) {
+    const AgentParts& parts = BuiltInAgentParts();
+    AgentGlobals& agent = Agent();
+    const DWORD gdiAtStart = GdiObjectCount();
+
+    if (parts.completeUpdateAtStart) parts.completeUpdateAtStart();
+    OleInitialize(nullptr);
+    InitCommonControls();
+
+    // Never freed: threads that are never stopped read it until the process ends.
+    static MainWindowNotifier notifier;
+    auto* state = new AgentState(notifier, LocalTimeOfDay);
+    CreateInstanceMarker(*state);
+    agent.state = state;
+
+    if (!state->IsPrimaryInstance()) {
+        // Hand over to the running agent: its service shows the drop window.
+        HttpGetNoReply(std::u16string(ServiceUrl(ServiceRequest::ShowDragDrop)));
+        ShutdownAgentState(*state);
+        ReportGuiResourceLeaks(gdiAtStart);
+        return 0;
+    }
+
+    if (parts.startStatusPollers) parts.startStatusPollers(state);
+    if (parts.setupServiceEnvironment) parts.setupServiceEnvironment();
+    if (parts.launchLocalService) state->serviceProcess = parts.launchLocalService();
+
+    agent.agentMessage = RegisterWindowMessageW(Wide(kAgentMessageName).c_str());
+    if (!RegisterTrayWindowClass(instance)) FatalAppExitW(0, L"Couldn't register window class!");
+
+    const std::wstring className = Wide(kWindowClassName);
+    const HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, className.c_str(), nullptr, WS_POPUP,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, kTrayWindowWidth, kTrayWindowHeight, nullptr,
+                                        nullptr, instance, nullptr);
+    agent.mainWindow.store(window);
+
+    if (parts.checkWindowsVersion) parts.checkWindowsVersion();
+    const bool vistaOrLater = parts.isVistaOrLater && parts.isVistaOrLater();
+    IUnknown* dropTarget = nullptr;
+    if (vistaOrLater && parts.createDropTarget) dropTarget = parts.createDropTarget(window);
+    DragAcceptFiles(window, TRUE);
+
+    if (parts.initTrayIcon) parts.initTrayIcon(window, state);
+    if (parts.startPopupPlacementThread) parts.startPopupPlacementThread();
+    if (parts.startUpdateThread) parts.startUpdateThread();
+    if (parts.addTrayIcon) parts.addTrayIcon();
+    if (parts.loadMenuBitmaps) parts.loadMenuBitmaps();
+
+    MSG message = {};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    if (!IsWindowVisible(window) && parts.removeTrayIcon) parts.removeTrayIcon();
+    if (vistaOrLater && parts.revokeDropTarget) parts.revokeDropTarget(window, dropTarget);
+    OleUninitialize();
+    const int exitCode = static_cast<int>(message.wParam);
+    ShutdownAgentState(*state);
+    ReportGuiResourceLeaks(gdiAtStart);
+    return exitCode;
+}
+
+}  // namespace
+}  // namespace vantorel
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    const std::string line = commandLine ? commandLine : "";
+    if (vantorel::IsSignatureDiagnostic(line)) return vantorel::RunSignatureDiagnostic();
+    return vantorel::RunAgent(instance);
+}

@@ -1,0 +1,75 @@
+// The tray window's procedure: what the shell, the worker threads and the
+// agent's other programs ask of the hidden tray window.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+
+#include "agent/core/agent_parts_win.h"
+#include "agent/core/agent_window_win.h"
+#include "protocol/http_client.h"
+#include "protocol/service_api.h"
+
+namespace vantorel {
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const AgentParts& parts = BuiltInAgentParts();
+    const AgentGlobals& agent = Agent();
+
+    // Registered numbers first: they are not constants and may equal nothing below.
+    if (agent.taskbarCreatedMessage != 0 && message == agent.taskbarCreatedMessage) {
+        if (parts.addTrayIcon) parts.addTrayIcon();
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (agent.agentMessage != 0 && message == agent.agentMessage) {
+        if (!IsWindowVisible(window)) {
+            ShowWindow(window, SW_HIDE);
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    switch (message) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        break;
+    case WM_ERASEBKGND:
+        return 0;
+    case WM_CLOSE:
+        ShowWindow(window, SW_HIDE);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_MINIMIZE || (wParam & 0xFFF0) == SC_CLOSE) {
+            ShowWindow(window, SW_HIDE);
+            return 0;
+        }
+        break;
+    case WM_DROPFILES:
+        if (parts.handleDropFiles) parts.handleDropFiles(reinterpret_cast<HDROP>(wParam));
+        break;
+    case WM_TRAYICON_NOTIFY:
+        if (parts.onTrayIconNotify) parts.onTrayIconNotify(window, wParam, lParam);
+        break;
+    case WM_SHOW_BALLOON: {
+        // Ownership of both texts came with the message.
+        std::unique_ptr<std::wstring> title(reinterpret_cast<std::wstring*>(wParam));
+        std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+        if (parts.showBalloon && title && text) parts.showBalloon(title->c_str(), text->c_str());
+        break;
+    }
+    case WM_REFRESH_TRAYICON:
+        if (parts.refreshTrayIcon) parts.refreshTrayIcon();
+        return 1;
+    case WM_QUIT_REQUEST:
+        // Sent synchronously: the sender waits until the service has been told.
+        HttpGetNoReply(std::u16string(ServiceUrl(ServiceRequest::Shutdown)));
+        PostMessageW(window, WM_QUIT, 0, 0);
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace vantorel

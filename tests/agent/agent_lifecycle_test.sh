@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Vantorel.exe under Wine against the stand-in service: the signature
+# diagnostic, the hidden tray window, a second copy that hands over with one
+# showdragdrop request, and the quit request that tells the service to shut
+# down before the agent leaves.
+# Usage: agent_lifecycle_test.sh SIMULATOR INSTALL_DIR RUNNER... DRIVER_EXE
+set -u
+sim=$1
+install_src=$2
+shift 2
+driver=("$@")
+source "$(dirname "$0")/../support/service_test_lib.sh"
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+start_service --keep-running
+mkdir -p "$scratch/install" "$scratch/empty"
+cp -r "$install_src"/. "$scratch/install/"
+
+"${driver[@]}" "$(winpath "$scratch/install")" "$(winpath "$scratch/empty")" > "$scratch/driver.out" 2> "$scratch/driver.err"
+rc=$?
+tr -d '\r' < "$scratch/driver.out"
+expect "driver checks passed" test "$rc" = 0
+
+curl -sS "http://127.0.0.1:9333/sim/log" > "$scratch/log.json"
+requests=$(python3 -c "
+import json
+print(' '.join(e['request'] or e['target'] for e in json.load(open('$scratch/log.json'))))")
+count() { tr ' ' '\n' <<<"$requests" | grep -cx "$1"; }
+expect "exactly one showdragdrop, from the second copy" test "$(count showdragdrop)" = 1
+expect "the quit request told the service to shut down last" test "${requests##* }" = shutdown
+
+if [ "$failures" != 0 ]; then
+    echo "--- requests: $requests"
+    echo "--- driver stderr"; grep -v '^wine-run' "$scratch/driver.err" | tail -c 1500
+fi
+finish
