@@ -12,7 +12,17 @@ std::u16string ServiceArguments(std::u16string_view languageCode, std::u16string
 }
 
 std::u16string ProcessCommandLine(std::u16string_view applicationPath, std::u16string_view arguments) {
-    std::u16string commandLine(FileNamePart(applicationPath));
+    const std::u16string_view fileName = FileNamePart(applicationPath);
+    std::u16string commandLine;
+    // Unquoted, a name with a blank would reach the program as two words
+    // and shift all of its arguments by one.
+    if (fileName.find_first_of(u" \t") != std::u16string_view::npos) {
+        commandLine += u'"';
+        commandLine += fileName;
+        commandLine += u'"';
+    } else {
+        commandLine += fileName;
+    }
     if (!arguments.empty() && arguments.front() != u' ') commandLine += u' ';
     commandLine += arguments;
     return commandLine;

@@ -23,9 +23,10 @@ inline constexpr std::u16string_view kOldAgentLeftover = u"\\oldVantorel.exe";
 std::u16string ServiceArguments(std::u16string_view languageCode, std::u16string_view countryCode);
 
 // The command line of a process start: the application's file name (the part
-// after its last backslash, or the whole path when it has none), then the
-// arguments, with one space put in front of arguments that do not already
-// begin with one. Empty arguments give the file name alone.
+// after its last backslash, or the whole path when it has none; in double
+// quotes when it holds a space or tab), then the arguments, with one space
+// put in front of arguments that do not already begin with one. Empty
+// arguments give the file name alone.
 std::u16string ProcessCommandLine(std::u16string_view applicationPath, std::u16string_view arguments);
 
 // The PATH value that the agent and its children run with: the install

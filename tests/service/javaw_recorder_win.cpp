@@ -1,7 +1,9 @@
 // Stands in for the Java launcher in the launcher's tests: writes how it was
-// started (command line, current directory, PATH, JAVA_TOOL_OPTIONS) to
+// started (command line, its first argument as a program reads it, current
+// directory, PATH, JAVA_TOOL_OPTIONS) to
 // javaw-record.txt beside itself, as UTF-8 lines "name=value", and exits.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -32,6 +34,11 @@ int main() {
     const DWORD directoryLength = GetCurrentDirectoryW(4096, directory);
 
     std::u16string record = u"command=" + Text(commandLine, wcslen(commandLine)) + u"\n";
+    int argumentCount = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &argumentCount);
+    if (arguments && argumentCount > 1)
+        record += u"first_argument=" + Text(arguments[1], wcslen(arguments[1])) + u"\n";
+    LocalFree(arguments);
     record += u"directory=" + Text(directory, directoryLength) + u"\n";
     record += u"path=" + Variable(L"PATH") + u"\n";
     record += u"java_tool_options=" + Variable(L"JAVA_TOOL_OPTIONS") + u"\n";

@@ -1,7 +1,8 @@
 // The launcher's Windows calls, run as the agent runs them, from a test
 // install directory that service_launcher_test.sh builds:
 //   INSTALL\Vantorel.exe            this program
-//   INSTALL\jre\bin\javaw.exe       the recorder (javaw_recorder_win.cpp)
+//   INSTALL\jre\bin\javaw.exe       the recorder (javaw_recorder_win.cpp),
+//   INSTALL\jre\bin\java w.exe      and a copy of it
 //   INSTALL\newVantorel.exe, oldVantorel.exe   an update's leftovers
 //   INSTALL\<language>\Pellick.dll, INSTALL\Pellick.dll   test language modules
 // The script passes what this run must see in the environment:
@@ -145,6 +146,7 @@ TEST(LaunchLocalService, StartsJavaWithTheServiceCommandLineInTheInstallDirector
               "javaw.exe -XX:MinHeapFreeRatio=40 -Dserver -Duser.variant=WIN -Duser.language=" + locale.substr(0, 2) +
                   " -Duser.country=" + locale.substr(3, 2) +
                   " -cp *;localsvc_lib\\*; com.orlesk.kestrum.client.localsvc.HollinLocalService");
+    EXPECT_EQ(record["first_argument"], "-XX:MinHeapFreeRatio=40");
     EXPECT_EQ(record["directory"], dir.substr(0, dir.size() - 1));
     EXPECT_EQ(record["path"], path);
     EXPECT_EQ(record["java_tool_options"], "-Xmx512m");
@@ -170,6 +172,13 @@ TEST(RunProcess, CommandLineAndDirectoryOfAnyProgram) {
         // The install directory, not the program's own folder.
         EXPECT_EQ(record["directory"], dir.substr(0, dir.size() - 1));
     }
+
+    // A program whose name holds a blank still reads its own arguments.
+    ForgetRecord();
+    EXPECT_EQ(RunProcess(Utf16(dir + "jre\\bin\\java w.exe"), u"q r", kWaitForever, nullptr), 0u);
+    std::map<std::string, std::string> record = ReadRecord();
+    EXPECT_EQ(record["command"], "\"java w.exe\" q r");
+    EXPECT_EQ(record["first_argument"], "q");
 
     void* missing = reinterpret_cast<void*>(1);
     const uint32_t error = RunProcess(Utf16(dir + "jre\\bin\\missing.exe"), u"x", kWaitForever, &missing);

@@ -19,6 +19,7 @@ make_install() {
     mkdir -p "$dir/jre/bin"
     cp "$check" "$dir/Vantorel.exe"
     cp "$recorder" "$dir/jre/bin/javaw.exe"
+    cp "$recorder" "$dir/jre/bin/java w.exe"
     : > "$dir/newVantorel.exe"
     : > "$dir/oldVantorel.exe"
     cp "$dll_neutral" "$dir/Pellick.dll"

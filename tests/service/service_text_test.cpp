@@ -43,6 +43,11 @@ TEST(ProcessCommandLine, FileNameThenArgumentsWithOneLeadingSpace) {
         {u"C:/X/tool.exe", u"", u"C:/X/tool.exe"},                  // only backslashes separate
         {u"C:\\X\\\\jre\\bin\\javaw.exe", u"-v", u"javaw.exe -v"},  // doubled separator
         {u"C:\\X\\", u"y", u" y"},                                  // no file name after the last one
+        // a blank in the name would split it into two words: quoted
+        {u"C:\\Program Files\\My Tool.exe", u"x", u"\"My Tool.exe\" x"},
+        {u"C:\\X\\tab\tname.exe", u"", u"\"tab\tname.exe\""},
+        {u"C:\\Program Files\\V\\7zr.exe", u"x", u"7zr.exe x"},     // blanks in the folder only
+        {u"My Tool.exe", u"", u"\"My Tool.exe\""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ProcessCommandLine(c.application, c.arguments), c.expected)
