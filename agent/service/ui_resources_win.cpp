@@ -59,6 +59,11 @@ std::u16string GetUserUiLanguageName() {
         const int length = toName(locale, name, 85, 0);
         if (length > 1) return std::u16string(name, name + length - 1);
     }
+    return LocaleInfoLanguageName(GetUserDefaultUILanguage());
+}
+
+std::u16string LocaleInfoLanguageName(unsigned short languageId) {
+    const LCID locale = MAKELCID(languageId, SORT_DEFAULT);
     return UiLanguageName(LocaleText(locale, LOCALE_SISO639LANGNAME), LocaleText(locale, LOCALE_SISO3166CTRYNAME));
 }
 

@@ -20,5 +20,8 @@ std::u16string LoadUiString(unsigned id);
 
 // The user's UI language as a name, such as "de-DE"; empty when unknown.
 std::u16string GetUserUiLanguageName();
+// The name of a language identifier as Windows XP gives it, which lacks
+// LCIDToLocaleName: ISO 639 language, "-", ISO 3166 country.
+std::u16string LocaleInfoLanguageName(unsigned short languageId);
 
 }  // namespace vantorel

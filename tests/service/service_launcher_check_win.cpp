@@ -111,6 +111,8 @@ TEST(Locale, CodesOfTheThreadAndTheUserUiLanguage) {
     EXPECT_EQ(Utf8(GetLocaleLanguageCode()), locale.substr(0, 2));
     EXPECT_EQ(Utf8(GetLocaleCountryCode()), locale.substr(3, 2));
     EXPECT_EQ(Utf8(GetUserUiLanguageName()), locale);
+    // The same name as Windows XP builds it.
+    EXPECT_EQ(Utf8(LocaleInfoLanguageName(GetUserDefaultUILanguage())), locale);
 }
 
 TEST(LaunchLocalService, StartsJavaWithTheServiceCommandLineInTheInstallDirectory) {
