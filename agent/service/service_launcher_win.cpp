@@ -24,7 +24,7 @@ std::u16string installDirectory;
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
-std::u16string Narrow16(const wchar_t* text, size_t length) { return std::u16string(text, text + length); }
+std::u16string Utf16Text(const wchar_t* text, size_t length) { return std::u16string(text, text + length); }
 
 std::u16string DecimalText(unsigned long value) {
     std::u16string digits;
@@ -67,7 +67,7 @@ void SetEnvironmentEntry(std::u16string_view name, std::u16string_view value) {
 std::u16string LocaleText(LCTYPE type) {
     wchar_t buffer[16] = {};
     const int length = GetLocaleInfoW(GetThreadLocale(), type, buffer, 16);
-    return length > 1 ? Narrow16(buffer, static_cast<size_t>(length - 1)) : std::u16string();
+    return length > 1 ? Utf16Text(buffer, static_cast<size_t>(length - 1)) : std::u16string();
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ std::u16string LocaleText(LCTYPE type) {
 std::u16string GetModulePath() {
     wchar_t buffer[4096];
     const DWORD length = GetModuleFileNameW(nullptr, buffer, 4096);
-    return Narrow16(buffer, length);
+    return Utf16Text(buffer, length);
 }
 
 std::u16string GetModuleDirectory() { return std::u16string(DirectoryPart(GetModulePath())); }
