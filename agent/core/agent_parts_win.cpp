@@ -1,11 +1,21 @@
 #include "agent/core/agent_parts_win.h"
 
+#include "agent/service/service_launcher_win.h"
+#include "agent/service/windows_version.h"
+#include "agent/service/windows_version_win.h"
+
 namespace vantorel {
 
 // Parts join here as they are built; an empty entry skips its step.
 const AgentParts& BuiltInAgentParts() {
     static const AgentParts parts = [] {
         AgentParts built;
+        built.setupServiceEnvironment = SetupServiceEnvironment;
+        built.launchLocalService = [] { return static_cast<HANDLE>(LaunchLocalService()); };
+        built.checkWindowsVersion = [] {
+            if (!osVersionChecked.load()) CheckWindowsVersion();
+        };
+        built.isVistaOrLater = [] { return isVistaOrLater.load(); };
         return built;
     }();
     return parts;

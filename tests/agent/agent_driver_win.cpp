@@ -181,10 +181,22 @@ int wmain(int argc, wchar_t** argv)
     Check(WaitForSingleObject(first.process.hProcess, 0) == WAIT_TIMEOUT, "first agent still runs");
     Close(second);
 
+    // The service the agent started (the stand-in writes its process id).
+    HANDLE service = nullptr;
+    if (FILE* file = _wfopen((install + L"\\jre\\bin\\javaw-alive.txt").c_str(), L"r")) {
+        unsigned long id = 0;
+        if (std::fscanf(file, "%lu", &id) == 1) service = OpenProcess(SYNCHRONIZE, FALSE, id);
+        std::fclose(file);
+    }
+    Check(service != nullptr && WaitForSingleObject(service, 0) == WAIT_TIMEOUT, "the agent started the service");
+
     // The quit request, sent as the quit tool sends it.
     if (window) SendMessageW(window, 0x405, 0, 0);
     const DWORD firstCode = Finish(first, 30000);
     Check(firstCode == 0, "agent quits with 0 on the quit request", std::to_wstring(firstCode));
+    Check(service != nullptr && WaitForSingleObject(service, 10000) == WAIT_OBJECT_0,
+          "the agent ended the service at exit");
+    if (service) CloseHandle(service);
     if (firstCode == STILL_ACTIVE) TerminateProcess(first.process.hProcess, 1);
     Close(first);
 

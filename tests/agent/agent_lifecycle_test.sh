@@ -3,11 +3,12 @@
 # diagnostic, the hidden tray window, a second copy that hands over with one
 # showdragdrop request, and the quit request that tells the service to shut
 # down before the agent leaves.
-# Usage: agent_lifecycle_test.sh SIMULATOR INSTALL_DIR RUNNER... DRIVER_EXE
+# Usage: agent_lifecycle_test.sh SIMULATOR INSTALL_DIR SERVICE_STAND_IN_EXE RUNNER... DRIVER_EXE
 set -u
 sim=$1
 install_src=$2
-shift 2
+stand_in=$3
+shift 3
 driver=("$@")
 source "$(dirname "$0")/../support/service_test_lib.sh"
 
@@ -16,6 +17,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 start_service --keep-running
 mkdir -p "$scratch/install" "$scratch/empty"
 cp -r "$install_src"/. "$scratch/install/"
+mkdir -p "$scratch/install/jre/bin"
+cp "$stand_in" "$scratch/install/jre/bin/javaw.exe"
 
 "${driver[@]}" "$(winpath "$scratch/install")" "$(winpath "$scratch/empty")" > "$scratch/driver.out" 2> "$scratch/driver.err"
 rc=$?
@@ -28,7 +31,9 @@ import json
 print(' '.join(e['request'] or e['target'] for e in json.load(open('$scratch/log.json'))))")
 count() { tr ' ' '\n' <<<"$requests" | grep -cx "$1"; }
 expect "exactly one showdragdrop, from the second copy" test "$(count showdragdrop)" = 1
-expect "the quit request told the service to shut down last" test "${requests##* }" = shutdown
+# one shutdown before the agent starts its service, one for the quit request
+expect "two shutdown requests: at start and on quit" test "$(count shutdown)" = 2
+expect "the quit request's shutdown came last" test "${requests##* }" = shutdown
 
 if [ "$failures" != 0 ]; then
     echo "--- requests: $requests"
