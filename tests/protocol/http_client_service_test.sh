@@ -61,7 +61,7 @@ upload upload
 settle sleep 1000
 log get http://127.0.0.1:9333/sim/log
 bye get shutdown
-pause sleep 1500
+pause sleep 3000
 gone get storage
 upload2 upload
 BATCH
