@@ -10,11 +10,29 @@ sim_pid=
 failures=0
 cases=0
 
+# The service's port is one per machine: tests of other build trees or
+# other checkouts wait here for it. A separate holder process keeps the
+# lock, so no program started by the test inherits it.
+_port_lock_holder=
+_hold_service_port() {
+    local lock=${TMPDIR:-/tmp}/vantorel-service-port-9333.lock
+    flock -o "$lock" sh -c 'touch "$1"; exec tail --pid="$2" -f /dev/null' sh "$scratch/port-held" "$$" &
+    _port_lock_holder=$!
+    for _ in $(seq 18000); do
+        [ -e "$scratch/port-held" ] && return 0
+        sleep 0.05
+    done
+    echo "port 9333 stayed taken by another test for 15 minutes"
+    exit 1
+}
+
 _service_test_cleanup() {
     stop_service
+    [ -n "$_port_lock_holder" ] && kill "$_port_lock_holder" 2>/dev/null
     rm -rf "$scratch"
 }
 trap _service_test_cleanup EXIT
+_hold_service_port
 
 expect() {
     local name=$1
