@@ -139,10 +139,8 @@ int RunAgent(HINSTANCE instance) {
     if (parts.loadMenuBitmaps) parts.loadMenuBitmaps();
 
     MSG message = {};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchAgentMessage(message);
+    CloseMainWindowNotifier();
 
     if (!IsWindowVisible(window) && parts.removeTrayIcon) parts.removeTrayIcon();
     if (vistaOrLater && parts.revokeDropTarget) parts.revokeDropTarget(window, dropTarget);

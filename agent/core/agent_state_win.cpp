@@ -1,5 +1,9 @@
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
+#include <string>
+
 #include "agent/core/agent_window_win.h"
 
 namespace vantorel {
@@ -9,10 +13,49 @@ AgentGlobals& Agent() {
     return globals;
 }
 
+namespace {
+
+// Held only around a post and around closing, so once the window thread has
+// closed posting no message can slip into its queue behind the last sweep.
+std::mutex& PostingLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+}  // namespace
+
 bool MainWindowNotifier::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    std::lock_guard<std::mutex> hold(PostingLock());
     const HWND window = Agent().mainWindow.load();
     if (!window) return false;
     return PostMessageW(window, message, wParam, lParam) != FALSE;
+}
+
+void DiscardShowBalloon(const MSG& message) {
+    if (message.message != WM_SHOW_BALLOON) return;
+    delete reinterpret_cast<std::wstring*>(message.wParam);
+    delete reinterpret_cast<std::wstring*>(message.lParam);
+}
+
+bool DispatchAgentMessage(const MSG& message) {
+    // A balloon for a window that is gone would never reach the procedure
+    // that frees its texts.
+    if (message.message == WM_SHOW_BALLOON && !IsWindow(message.hwnd)) {
+        DiscardShowBalloon(message);
+        return false;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    return true;
+}
+
+void CloseMainWindowNotifier() {
+    {
+        std::lock_guard<std::mutex> hold(PostingLock());
+        Agent().mainWindow.store(nullptr);
+    }
+    MSG pending = {};
+    while (PeekMessageW(&pending, nullptr, WM_SHOW_BALLOON, WM_SHOW_BALLOON, PM_REMOVE)) DiscardShowBalloon(pending);
 }
 
 std::u16string LocalTimeOfDay() {

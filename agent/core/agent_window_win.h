@@ -27,6 +27,17 @@ public:
     bool Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 };
 
+// For the window thread. Frees the two texts of a WM_SHOW_BALLOON that will
+// not reach the window procedure; other messages are left alone.
+void DiscardShowBalloon(const MSG& message);
+// Translates and dispatches one message of the agent's loop; a balloon whose
+// window is gone is discarded instead (false).
+bool DispatchAgentMessage(const MSG& message);
+// After the message loop: stops all posting to the tray window, then frees
+// the texts of balloons still queued. Posts after this fail, and their
+// posters free what they allocated.
+void CloseMainWindowNotifier();
+
 // The current local time of day in the user's format, without seconds.
 std::u16string LocalTimeOfDay();
 

@@ -32,6 +32,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     switch (message) {
     case WM_DESTROY:
+        // The system drops what is still queued for a destroyed window; the
+        // balloon texts in it would never be freed.
+        CloseMainWindowNotifier();
         PostQuitMessage(0);
         break;
     case WM_ERASEBKGND:
