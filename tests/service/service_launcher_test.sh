@@ -75,4 +75,25 @@ rc=$?
 expect "checks in German pass" test "$rc" = 0
 [ "$rc" = 0 ] || show_failure "$scratch/de"
 
+# The version flags as Windows XP, Vista and 8 report themselves, in one
+# Wine session: each copy of the check program gets its own version through
+# the prefix's per-program settings, which touch no other program.
+mkdir -p "$scratch/versions"
+{
+    echo '@echo off'
+    for v in "winxp 5 0 0" "vista 6 1 0" "win8 6 1 1"; do
+        set -- $v
+        cp "$check" "$scratch/versions/version-$1.exe"
+        echo "reg add \"HKCU\\Software\\Wine\\AppDefaults\\version-$1.exe\" /v Version /d $1 /f > nul"
+        echo "set VANTOREL_EXPECT_WINDOWS=$2 $3 $4"
+        echo "version-$1.exe --gtest_filter=WindowsVersion.* > $1.out"
+        echo "echo %ERRORLEVEL% > $1.rc"
+    done
+} | sed 's/$/\r/' > "$scratch/versions/sweep.cmd"
+(cd "$scratch/versions" && "${runner[@]}" cmd /c sweep.cmd > sweep.out 2>&1)
+for v in winxp vista win8; do
+    expect "version flags as $v reports them" grep -qx '0 *.' "$scratch/versions/$v.rc" 2>/dev/null ||
+        tail -n 15 "$scratch/versions/$v.out" "$scratch/versions/sweep.out" 2>/dev/null
+done
+
 finish
