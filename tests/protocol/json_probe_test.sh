@@ -8,22 +8,59 @@ cases=0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
+# Cases are collected first and run at the end: under Wine all of them in
+# one session (a program start there costs seconds), natively one by one.
+names=() want_rcs=()
 check() {  # check NAME EXPECTED_EXIT EXPECTED_OUTPUT INPUT [ARGS...]
-    local name=$1 want_rc=$2 want=$3 input=$4
+    local n=${#names[@]}
+    names+=("$1")
+    want_rcs+=("$2")
+    printf '%b' "$3" > "$scratch/$n.want"
+    printf '%b' "$4" > "$scratch/$n.in"
     shift 4
-    local got rc
-    printf '%b' "$input" > "$scratch/in"
-    "${probe[@]}" "$@" < "$scratch/in" > "$scratch/out"
-    rc=$?
-    got=$(od -An -c < "$scratch/out" | tr -s ' \n' ' ')
-    want=$(printf '%b' "$want" | od -An -c | tr -s ' \n' ' ')
-    cases=$((cases + 1))
-    if [[ $rc != "$want_rc" || $got != "$want" ]]; then
-        echo "FAIL $name: exit $rc (want $want_rc)"
-        echo "  got: $got"
-        echo "  want: $want"
-        failures=$((failures + 1))
+    : > "$scratch/$n.args"
+    [ $# -eq 0 ] || printf '%s\n' "$@" > "$scratch/$n.args"
+}
+
+run_cases() {
+    local n args
+    local last=${probe[${#probe[@]}-1]}
+    if [[ $last == *.exe ]]; then
+        local runner=("${probe[@]:0:${#probe[@]}-1}")
+        local win_scratch="Z:${scratch//\//\\}"
+        {
+            echo '@echo off'
+            for n in "${!names[@]}"; do
+                mapfile -t args < "$scratch/$n.args"
+                echo "\"Z:${last//\//\\}\" ${args[*]} < \"$win_scratch\\$n.in\" > \"$win_scratch\\$n.out\""
+                echo "echo %ERRORLEVEL% > \"$win_scratch\\$n.rc\""
+            done
+        } | sed 's/$/\r/' > "$scratch/cases.cmd"
+        "${runner[@]}" cmd /c "$win_scratch\\cases.cmd" > "$scratch/session.out" 2>&1 ||
+            { echo "the Wine session failed:"; cat "$scratch/session.out"; }
+    else
+        for n in "${!names[@]}"; do
+            mapfile -t args < "$scratch/$n.args"
+            "${probe[@]}" "${args[@]}" < "$scratch/$n.in" > "$scratch/$n.out"
+            echo $? > "$scratch/$n.rc"
+        done
     fi
+}
+
+report() {
+    local n rc got want
+    for n in "${!names[@]}"; do
+        cases=$((cases + 1))
+        rc=$(tr -dc '0-9' < "$scratch/$n.rc" 2>/dev/null)
+        got=$(od -An -c < "$scratch/$n.out" 2>/dev/null | tr -s ' \n' ' ')
+        want=$(od -An -c < "$scratch/$n.want" | tr -s ' \n' ' ')
+        if [[ $rc != "${want_rcs[$n]}" || $got != "$want" ]]; then
+            echo "FAIL ${names[$n]}: exit $rc (want ${want_rcs[$n]})"
+            echo "  got: $got"
+            echo "  want: $want"
+            failures=$((failures + 1))
+        fi
+    done
 }
 
 check ok 0 'ok\n' '{"a":1}'
@@ -38,5 +75,7 @@ check latin1 0 'ok\n["caf\xc3\xa9"]\n' '["caf\xe9"]' --write 0
 check bad-flags 2 '' '[]' --write nope
 check unknown-option 2 '' '[]' --frobnicate
 
+run_cases
+report
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures == 0 ]]
