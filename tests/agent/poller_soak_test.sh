@@ -48,7 +48,13 @@ event TIME_OUT COMPLETED "soak none"
 event UPLOAD ERRORED ""
 event UPLOAD ERRORED 'C:\new\soak "quoted".txt'
 curl -sS -o /dev/null "$api/sim/event" --data-binary '{"type":"UPLOAD","event":"PAUSED","message":'
-sleep 8
+# One event per long poll, a second apart: wait until all were taken.
+for _ in $(seq 60); do
+    sleep 0.5
+    queued=$(curl -sS "$api/sim/state" | python3 -c 'import json,sys; print(json.load(sys.stdin)["events_queued"])')
+    [ "$queued" = 0 ] && break
+done
+sleep 1
 
 # Gone without a word, back after 3 s signed in.
 kill -KILL "$sim_pid"; wait "$sim_pid" 2>/dev/null; sim_pid=
@@ -56,11 +62,16 @@ sleep 3
 restart --login-state logged_in
 sleep 2
 
-# An upload of 6 MB at 2 MB/s, during which the service freezes for 3 s.
+# An upload of 6 MB at 2 MB/s, during which the service freezes for 3 s and
+# is paused for 2.
 head -c 6000000 /dev/urandom > "$scratch/big.bin"
 curl -sS -o /dev/null "$api/filetransfer" --data-binary "action=upload&cloudpath=&localpath=[\"$scratch/big.bin\"]"
 sleep 1
 kill -STOP "$sim_pid"; sleep 3; kill -CONT "$sim_pid"
+sleep 1
+ctl control --data "action=pause" --data "taskid=all"
+sleep 2
+ctl control --data "action=resume" --data "taskid=all"
 sleep 4
 
 # Signed out and in again, then killed once more and back signed in.
