@@ -1,5 +1,6 @@
 #include "agent/core/agent_parts_win.h"
 
+#include "agent/polling/status_pollers_win.h"
 #include "agent/service/service_launcher_win.h"
 #include "agent/service/windows_version.h"
 #include "agent/service/windows_version_win.h"
@@ -10,6 +11,7 @@ namespace vantorel {
 const AgentParts& BuiltInAgentParts() {
     static const AgentParts parts = [] {
         AgentParts built;
+        built.startStatusPollers = StartStatusPollers;
         built.setupServiceEnvironment = SetupServiceEnvironment;
         built.launchLocalService = [] { return static_cast<HANDLE>(LaunchLocalService()); };
         built.checkWindowsVersion = [] {
