@@ -1,6 +1,6 @@
 // The Send To tool's decisions against a scripted platform with its own
 // clock: what is sent, when, how often, and the exit code.
-#include "tools/send_to.h"
+#include "pasmiro/send_to.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/send_to.h"
+#include "pasmiro/send_to.h"
 
 #include <algorithm>
 

@@ -15,7 +15,7 @@
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
-#include "tools/send_to.h"
+#include "pasmiro/send_to.h"
 
 namespace vantorel {
 namespace {
