@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "agent/polling/status_pollers_win.h"
 #include "agent/service/service_launcher_win.h"
 #include "agent/service/windows_version.h"
 #include "agent/service/windows_version_win.h"
@@ -15,6 +16,7 @@ namespace vantorel {
 const AgentParts& BuiltInAgentParts() {
     static const AgentParts parts = [] {
         AgentParts built;
+        built.startStatusPollers = StartStatusPollers;
         built.setupServiceEnvironment = SetupServiceEnvironment;
         built.launchLocalService = [] { return static_cast<HANDLE>(LaunchLocalService()); };
         built.checkWindowsVersion = [] {

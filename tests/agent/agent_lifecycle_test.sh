@@ -14,7 +14,7 @@ source "$(dirname "$0")/../support/service_test_lib.sh"
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-start_service --keep-running
+start_service --keep-running --login-state logged_in  # signed in: the pollers ask transferstatus too
 mkdir -p "$scratch/install" "$scratch/empty"
 cp -r "$install_src"/. "$scratch/install/"
 mkdir -p "$scratch/install/jre/bin"
@@ -36,7 +36,16 @@ count() { tr ' ' '\n' <<<"$requests" | grep -cx "$1"; }
 expect "exactly one showdragdrop, from the second copy" test "$(count showdragdrop)" = 1
 # one shutdown before the agent starts its service, one for the quit request
 expect "two shutdown requests: at start and on quit" test "$(count shutdown)" = 2
-expect "the quit request's shutdown came last" test "${requests##* }" = shutdown
+# The pollers ask until the process ends, so only the commands keep an order.
+commands=$(python3 -c "
+import json
+print(' '.join(e['request'] for e in json.load(open('$scratch/log.json'))
+               if e['request'] not in ('loginstate-user', 'dldir', 'loginstate', 'transferstatus', 'poll',
+                                       'storage', 'upload-progress', 'download-progress')))")
+expect "the quit request's shutdown came last" test "${commands##* }" = shutdown
+for request in loginstate-user dldir loginstate transferstatus poll storage upload-progress download-progress; do
+    expect "the pollers asked $request" test "$(count "$request")" -gt 0
+done
 
 if [ "$failures" != 0 ]; then
     echo "--- requests: $requests"
