@@ -42,6 +42,11 @@ constexpr UINT kBalloonTimeoutMs = 10000;
 NOTIFYICONDATAW record;
 AgentState* agentState = nullptr;
 
+// The picture the shell last accepted for the icon. A refresh that would
+// hand it the same picture again changes nothing anyone can see, and the
+// pollers ask for one up to five times a second.
+HICON shownIcon = nullptr;
+
 // Loaded pictures by id; failures are not kept, so a module that appears
 // later (an update) is still found.
 std::array<std::pair<int, HICON>, 8> pictures{};
@@ -113,13 +118,14 @@ void RefreshTrayIcon() {
         DebugOutput(u"OnUpdateNotifyIcon End\n");
     }
     if (agentState) record.hIcon = LoadTrayPicture(agentState->GetTrayIconId());
-    Shell_NotifyIconW(NIM_MODIFY, &record);
+    if (record.hIcon && record.hIcon == shownIcon) return;
+    shownIcon = Shell_NotifyIconW(NIM_MODIFY, &record) ? record.hIcon : nullptr;
 }
 
 void SetTrayTooltip(const std::u16string& text) {
     record.uFlags = kRecordFlags;
     CopyIntoField(record.szTip, text);
-    Shell_NotifyIconW(NIM_MODIFY, &record);
+    shownIcon = Shell_NotifyIconW(NIM_MODIFY, &record) ? record.hIcon : nullptr;
 }
 
 void ShowBalloon(const std::u16string& title, const std::u16string& text) {
@@ -143,9 +149,12 @@ void ShowBalloon(const std::u16string& title, const std::u16string& text) {
     Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
-void AddTrayIcon() { Shell_NotifyIconW(NIM_ADD, &record); }
+void AddTrayIcon() { shownIcon = Shell_NotifyIconW(NIM_ADD, &record) ? record.hIcon : nullptr; }
 
-void RemoveTrayIcon() { Shell_NotifyIconW(NIM_DELETE, &record); }
+void RemoveTrayIcon() {
+    Shell_NotifyIconW(NIM_DELETE, &record);
+    shownIcon = nullptr;
+}
 
 TrayIconIdentity GetTrayIconIdentity() { return {record.hWnd, record.uID}; }
 

@@ -16,7 +16,8 @@ inline constexpr int kBalloonIconId = 20;
 
 // Fills the record for window with the picture of the state's trayIconId.
 void InitTrayIcon(HWND window, AgentState* state);
-// Shows the picture of the current trayIconId.
+// Shows the picture of the current trayIconId; the shell is not asked again
+// for the picture it already shows.
 void RefreshTrayIcon();
 void SetTrayTooltip(const std::u16string& text);
 // A balloon from the icon; the record itself keeps no balloon.
