@@ -58,6 +58,8 @@ WINEDEBUG=warn+seh,trace+tooltips "$runner" --prefix "$prefix" --display "$displ
 run_pid=$!
 
 head -c 1000000 /dev/urandom > "$scratch/upload.bin"
+# An event message longer than a balloon title holds (63 units).
+long_message=report-$(printf 'x%.0s' $(seq 70)).pdf
 popup() {  # VERSION: hold the button over the icon, then let it go
     wait_ready "$1-popup-down" 60 || return 1
     xdotool mousemove --sync 1013 758 mousedown 1
@@ -73,6 +75,7 @@ popup() {  # VERSION: hold the button over the icon, then let it go
 ended() {  # VERSION: the icon is gone once the agent has quit
     wait_ready "$1-ended" 90 || return 1
     expect "$1: icon removed at exit" icon_becomes "$1-ended" none 5
+    sim_get reset > /dev/null  # the next agent starts with no batch held
     go "$1-ended"
 }
 
@@ -97,7 +100,7 @@ flow_win7() {
 
     wait_ready win7-error 30 || return 1
     sim_get "force?request=transferstatus&body=idle&times=always" > /dev/null
-    sim_get "event?type=UPLOAD&event=ERRORED&title=Upload&message=report.pdf%20could%20not%20be%20read" > /dev/null
+    sim_get "event?type=UPLOAD&event=ERRORED&title=Upload&message=$long_message" > /dev/null
     expect "win7: error after an errored transfer" icon_becomes win7-error 24 20
     sleep 3  # the balloon opens 2 s after it is asked for
     shot win7-balloon
@@ -126,21 +129,24 @@ flow_win7() {
     ended win7
 }
 
-flow_short() {  # VERSION
-    local v=$1
+flow_short() {  # VERSION FILES: an upload of that many files, one balloon
+    local v=$1 n=$2 i
     wait_ready "$v-started" 120 || return 1
     expect "$v: icon shown at start" icon_becomes "$v-started" 21 20
     go "$v-started"
     wait_ready "$v-event" 30 || return 1
-    sim_get "event?type=UPLOAD&event=COMPLETED&title=Upload&message=$v%20balloon" > /dev/null
-    expect "$v: completed after the event" icon_becomes "$v-completed" 23 20
+    for i in $(seq "$n"); do
+        head -c 100000 /dev/urandom > "$scratch/$v-$i.bin"
+        printf '%s\n' "$scratch/$v-$i.bin"
+    done | "$probe" upload > /dev/null
+    expect "$v: completed after the upload" icon_becomes "$v-completed" 23 20
     sleep 3
     go "$v-event"
     popup "$v"
     ended "$v"
 }
 
-flow_win7 && flow_short vista && flow_short winxp
+flow_win7 && flow_short vista 2 && flow_short winxp 3
 wait "$run_pid"
 run_pid=
 tr -d '\r' < "$scratch/out"
@@ -149,10 +155,10 @@ expect "driver checks passed" grep -qx 'tray-agent-driver: done' <(tr -d '\r' < 
 # Balloons as the shell drew them (Wine's tooltip trace): the title is the
 # event's message, the text a single space.
 balloons() { grep -c "title = L\"$1\"" "$scratch/err"; }
-expect "one balloon for the errored transfer" test "$(balloons 'report.pdf could not be read')" = 1
+expect "one balloon for the errored transfer, its title cut to 63" test "$(balloons "${long_message:0:63}")" = 1
 expect "no balloon for a time-out" test "$(balloons 'nothing to say')" = 0
-expect "one balloon as Vista" test "$(balloons 'vista balloon')" = 1
-expect "one balloon as XP" test "$(balloons 'winxp balloon')" = 1
+expect "one balloon as Vista" test "$(balloons '2 files uploaded')" = 1
+expect "one balloon as XP" test "$(balloons '3 files uploaded')" = 1
 expect "tooltip is the product name" grep -q 'add text L"Vantorel"' "$scratch/err"
 # Wine cannot say where an icon is; the popup above showed all the same.
 expect "as 7 the shell was asked for the icon's place" grep -q 'Shell_NotifyIconGetRect' "$scratch/err"
