@@ -86,7 +86,9 @@ unsigned __stdcall TrayPopupPlacementThread(void*) {
             SetFocus(window);
             break;
         case PopupAction::Hide:
-            ShowWindow(window, SW_HIDE);
+            // Most passes find it hidden already; asking again would only
+            // send the window thread a message every 100 ms.
+            if (IsWindowVisible(window)) ShowWindow(window, SW_HIDE);
             break;
         case PopupAction::None:
             break;

@@ -146,9 +146,13 @@ flow_short() {  # VERSION FILES: an upload of that many files, one balloon
     ended "$v"
 }
 
-flow_win7 && flow_short vista 2 && flow_short winxp 3
-wait "$run_pid"
-run_pid=
+if flow_win7 && flow_short vista 2 && flow_short winxp 3; then
+    wait "$run_pid"
+    run_pid=
+else
+    failures=$((failures + 1))
+    stop_run
+fi
 tr -d '\r' < "$scratch/out"
 expect "driver checks passed" grep -qx 'tray-agent-driver: done' <(tr -d '\r' < "$scratch/out")
 
