@@ -164,6 +164,14 @@ expect "no balloon for a time-out" test "$(balloons 'nothing to say')" = 0
 expect "one balloon as Vista" test "$(balloons '2 files uploaded')" = 1
 expect "one balloon as XP" test "$(balloons '3 files uploaded')" = 1
 expect "tooltip is the product name" grep -q 'add text L"Vantorel"' "$scratch/err"
+# Debug lines (OutputDebugStringA as Wine reports them): one line of stars
+# per start, and the refresh lines only from the agent that ran as XP (the
+# third start).
+debug_order=$(grep -o 'OutputDebugStringA "\(\*\**\|OnUpdateNotifyIcon\( End\)\?\)\\n"' "$scratch/err" |
+    awk '/\*\*\*/ { stars++; next } { print (stars == 3 ? "xp" : "other") }' | sort | uniq -c | tr -s ' ' | tr '\n' ';')
+expect "one line of stars per start" test "$(grep -c 'OutputDebugStringA "\*\*\*\*' "$scratch/err")" = 3
+only_as_xp() { [[ $debug_order =~ ^\ [0-9]+\ xp\;$ ]]; }
+expect "refresh debug lines as XP only" only_as_xp
 # Wine cannot say where an icon is; the popup above showed all the same.
 expect "as 7 the shell was asked for the icon's place" grep -q 'Shell_NotifyIconGetRect' "$scratch/err"
 
