@@ -1,9 +1,14 @@
 #include "agent/core/agent_parts_win.h"
 
+#include <cwchar>
+#include <string>
+
 #include "agent/polling/status_pollers_win.h"
 #include "agent/service/service_launcher_win.h"
 #include "agent/service/windows_version.h"
 #include "agent/service/windows_version_win.h"
+#include "agent/tray/tray_icon_win.h"
+#include "agent/tray/tray_popup_placement_win.h"
 
 namespace vantorel {
 
@@ -18,6 +23,14 @@ const AgentParts& BuiltInAgentParts() {
             if (!osVersionChecked.load()) CheckWindowsVersion();
         };
         built.isVistaOrLater = [] { return isVistaOrLater.load(); };
+        built.initTrayIcon = InitTrayIcon;
+        built.startPopupPlacementThread = StartPopupPlacementThread;
+        built.addTrayIcon = AddTrayIcon;
+        built.removeTrayIcon = RemoveTrayIcon;
+        built.refreshTrayIcon = RefreshTrayIcon;
+        built.showBalloon = [](const wchar_t* title, const wchar_t* text) {
+            ShowBalloon(std::u16string(title, title + std::wcslen(title)), std::u16string(text, text + std::wcslen(text)));
+        };
         return built;
     }();
     return parts;

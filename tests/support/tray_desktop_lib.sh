@@ -1,0 +1,54 @@
+# Shared by the tests that run tray programs in a Wine virtual desktop and
+# look at its screen (source it; the caller stops the display at exit).
+#   start_display      a private Xvfb (1024x768); sets display
+#   stop_display
+#   shot NAME          screenshot of the whole screen to $shots/NAME.xwd
+#   tray_icon_id XWD   the tray picture shown at the right end of the taskbar
+#                      (21, 23, 24, 25, 26), "none", or "unknown"
+#   wait_ready NAME S  wait up to S seconds for $sync/NAME.ready
+#   go NAME            let the program go on past step NAME
+display=
+_xvfb_pid=
+_tray_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+start_display() {
+    local dfile
+    dfile=$(mktemp "${TMPDIR:-/tmp}/tray-xvfb.XXXXXX")
+    Xvfb -displayfd 9 -nolisten tcp -screen 0 1024x768x24 9>"$dfile" >/dev/null 2>&1 &
+    _xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$dfile" ] && break
+        sleep 0.05
+    done
+    display=:$(tr -dc 0-9 < "$dfile")
+    rm -f "$dfile"
+    [ "$display" != : ] || { echo "Xvfb did not start"; return 1; }
+}
+
+stop_display() {
+    if [ -n "$_xvfb_pid" ]; then
+        kill -TERM "$_xvfb_pid" 2>/dev/null
+        wait "$_xvfb_pid" 2>/dev/null
+        _xvfb_pid=
+    fi
+}
+
+shot() {
+    xwd -root -silent -display "$display" > "$shots/$1.xwd"
+}
+
+tray_icon_id() {
+    python3 "$_tray_lib_dir/tray_screen.py" icon "$1"
+}
+
+wait_ready() {
+    local name=$1 seconds=$2
+    for _ in $(seq $((seconds * 20))); do
+        [ -e "$sync/$name.ready" ] && return 0
+        sleep 0.05
+    done
+    echo "step $name did not come within $seconds s"
+    return 1
+}
+
+go() { touch "$sync/$1.go"; }
