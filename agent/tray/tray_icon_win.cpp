@@ -1,15 +1,6 @@
-// The record carries the Vista fields (hBalloonIcon); its size is chosen at
-// run time, so the headers must describe the newest layout.
-#undef _WIN32_WINNT
-#undef WINVER
-#undef NTDDI_VERSION
-#define _WIN32_WINNT 0x0601
-#define WINVER 0x0601
-#define NTDDI_VERSION 0x06010000
+#include "agent/tray/shell_notify_win.h"
 
 #include "agent/tray/tray_icon_win.h"
-
-#include <shellapi.h>
 
 #include <array>
 #include <cstddef>

@@ -1,16 +1,8 @@
-// NOTIFYICONIDENTIFIER and its rectangle query are Windows 7 names; the
-// query itself is looked up at run time.
-#undef _WIN32_WINNT
-#undef WINVER
-#undef NTDDI_VERSION
-#define _WIN32_WINNT 0x0601
-#define WINVER 0x0601
-#define NTDDI_VERSION 0x06010000
+#include "agent/tray/shell_notify_win.h"
 
 #include "agent/tray/tray_popup_placement_win.h"
 
 #include <process.h>
-#include <shellapi.h>
 
 #include <string>
 

@@ -9,20 +9,11 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/support/driver_checks_win.h"
+
 namespace {
 
-int failures = 0;
-
-void Check(bool passed, const char* name, const std::wstring& detail = L"")
-{
-    if (passed) {
-        std::printf("ok   %s\n", name);
-    } else {
-        ++failures;
-        std::printf("FAIL %s: %ls\n", name, detail.c_str());
-    }
-    std::fflush(stdout);
-}
+using driver::Check;
 
 struct Started {
     PROCESS_INFORMATION process = {};
@@ -200,6 +191,5 @@ int wmain(int argc, wchar_t** argv)
     if (firstCode == STILL_ACTIVE) TerminateProcess(first.process.hProcess, 1);
     Close(first);
 
-    std::printf("%d failed\n", failures);
-    return failures == 0 ? 0 : 1;
+    return driver::Finish();
 }

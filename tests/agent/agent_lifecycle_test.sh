@@ -12,8 +12,6 @@ shift 3
 driver=("$@")
 source "$(dirname "$0")/../support/service_test_lib.sh"
 
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
 start_service --keep-running --login-state logged_in  # signed in: the pollers ask transferstatus too
 mkdir -p "$scratch/install" "$scratch/empty"
 cp -r "$install_src"/. "$scratch/install/"

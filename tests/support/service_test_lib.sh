@@ -5,6 +5,7 @@
 #   start_service ARGS start localsvc-sim ($sim) on 127.0.0.1:9333 and wait
 #   stop_service       stop it (also done at exit)
 #   finish             print the count and return the test's status
+#   winpath PATH       PATH as Wine's programs see it (Z: is /)
 scratch=$(mktemp -d)
 sim_pid=
 failures=0
@@ -33,6 +34,8 @@ _service_test_cleanup() {
 }
 trap _service_test_cleanup EXIT
 _hold_service_port
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 expect() {
     local name=$1

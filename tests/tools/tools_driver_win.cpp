@@ -18,20 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/driver_checks_win.h"
+
 namespace {
 
-int failures = 0;
-
-void Check(bool passed, const char* name, const std::wstring& detail = L"")
-{
-    if (passed) {
-        std::printf("ok   %s\n", name);
-    } else {
-        ++failures;
-        std::printf("FAIL %s: %ls\n", name, detail.c_str());
-    }
-    std::fflush(stdout);
-}
+using driver::Check;
 
 uint64_t UnixMs()
 {
@@ -251,6 +242,5 @@ int wmain(int argc, wchar_t** argv)
     Time("quit-after-agent", run.tookMs);
     SaveLog(sync, L"quit-again");
 
-    std::printf("%d failed\n", failures);
-    return failures == 0 ? 0 : 1;
+    return driver::Finish();
 }

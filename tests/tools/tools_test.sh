@@ -13,8 +13,6 @@ shift 3
 driver=("$@")
 source "$(dirname "$0")/../support/service_test_lib.sh"
 
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
 sync=$scratch/sync
 mkdir -p "$sync" "$scratch/install/jre/bin" "$scratch/lonely" "$scratch/hanging"
 cp -r "$install_src"/. "$scratch/install/"

@@ -29,7 +29,6 @@ mkdir -p "$sync" "$shots" "$scratch/install/jre/bin" "$artifacts"
 rm -f "$artifacts"/*
 cp -r "$install_src"/. "$scratch/install/"
 cp "$stand_in" "$scratch/install/jre/bin/javaw.exe"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 sim_get() { curl -sS -o /dev/null -w '%{http_code}' "http://127.0.0.1:9333/sim/$1"; }
 
 # The icon shown, polled until it is the expected one or time runs out.
