@@ -394,7 +394,12 @@ private:
 
     void OpenComment() { Push(ParseFrame::Comment, nullptr, kCommentOpening); }
 
-    // Pops the top frame; the frame below, if any, expects its next entry.
+    // A comment is transparent: the frame below goes on exactly where it was
+    // when the comment opened, so "after a separator" stays an error for a
+    // closer that follows, and "after the name" still wants its colon.
+    void EndComment() { stack_.pop_back(); }
+
+    // Pops a container; the frame below, if any, expects its next entry.
     void Close()
     {
         stack_.pop_back();
@@ -450,13 +455,13 @@ private:
             // The previous unit is the one just before in the text, so the
             // three units /*/ make a complete comment.
             if (c == u'/' && text_[i_ - 1] == u'*')
-                Close();
+                EndComment();
             else
                 SkipTo(FindStop(text_, i_ + 1, u'/', u'/'));
             return;
         default:
             if (c == u'\n' || c == u'\r')
-                Close();
+                EndComment();
             else
                 SkipTo(FindStop(text_, i_ + 1, u'\n', u'\r'));
             return;
@@ -513,10 +518,10 @@ private:
         case kObjectBareName:
             if ((c == u'*' || c == u'/') && text_[i_ - 1] == u'/') {
                 // A comment glued to a bare name ends the name (without its
-                // "/") as white space would, then opens the comment.
+                // "/") as white space would, then opens the comment; the
+                // colon after it finds the same name.
                 name_.pop_back();
                 object.Member(name_).Clear();
-                ClearName();
                 frame.substate = kObjectAfterName;
                 Push(ParseFrame::Comment, nullptr, c == u'*' ? kCommentBlock : kCommentLine);
             } else if (c == u':') {
