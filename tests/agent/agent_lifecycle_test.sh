@@ -23,8 +23,9 @@ rc=$?
 tr -d '\r' < "$scratch/driver.out"
 expect "driver checks passed" test "$rc" = 0
 
-# Wine's GetGuiResources always answers 0, so here the report can only be absent.
-expect "no GUI-resource leak reported" bash -c "! grep -q 'Gui Resources Leaked' '$scratch/driver.err'"
+# No GUI-resource leak check here: Wine's GetGuiResources is a stub that
+# always answers 0, so the agent's report could never appear. The report's
+# text is tested natively (lifecycle_text_test.cpp).
 
 curl -sS "http://127.0.0.1:9333/sim/log" > "$scratch/log.json"
 requests=$(python3 -c "
