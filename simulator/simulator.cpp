@@ -275,7 +275,9 @@ bool Simulator::Impl::Start(std::string& error) {
         port_ = server_.bind_to_port(options_.host, options_.port) ? options_.port : -1;
     }
     if (port_ <= 0) {
-        error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+        error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
+                " (another program may hold the port: ss -ltnp 'sport = :" + std::to_string(options_.port) +
+                "' shows which)";
         return false;
     }
     startTime_ = Clock::now();

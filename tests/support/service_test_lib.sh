@@ -7,6 +7,7 @@
 #   finish             print the count and return the test's status
 #   winpath PATH       PATH as Wine's programs see it (Z: is /)
 scratch=$(mktemp -d)
+_service_lib_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 sim_pid=
 failures=0
 cases=0
@@ -61,6 +62,7 @@ start_service() {
     done
     echo "the stand-in service did not start:"
     cat "$scratch/sim.out"
+    "$_service_lib_root/scripts/port-holder" 9333 || true
     exit 1
 }
 
