@@ -145,8 +145,9 @@ A stand-in for the Local service: answers the tray agent's requests on
 127.0.0.1 like the real service, uploads the files it is given into a cloud
 folder on disk, and offers a test-control interface under /sim/.
 
-Prints "localsvc-sim listening on HOST:PORT" once it accepts requests. Ends on
-SIGINT, SIGTERM or the service's shutdown command, after the reply.
+Prints "localsvc-sim listening on HOST:PORT root DIR" once it accepts
+requests; DIR holds the cloud folder and the download folder. Ends on SIGINT,
+SIGTERM or the service's shutdown command, after the reply.
 
 Options (also as --name=VALUE):
   --port N              port to listen on (default 9333; 0 = any free port)
