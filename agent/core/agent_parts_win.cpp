@@ -8,6 +8,7 @@
 #include "agent/service/windows_version.h"
 #include "agent/service/windows_version_win.h"
 #include "agent/tray/tray_icon_win.h"
+#include "agent/tray/tray_menu_win.h"
 #include "agent/tray/tray_popup_placement_win.h"
 
 namespace vantorel {
@@ -27,7 +28,9 @@ const AgentParts& BuiltInAgentParts() {
         built.startPopupPlacementThread = StartPopupPlacementThread;
         built.addTrayIcon = AddTrayIcon;
         built.removeTrayIcon = RemoveTrayIcon;
+        built.loadMenuBitmaps = LoadMenuBitmaps;
         built.refreshTrayIcon = RefreshTrayIcon;
+        built.onTrayIconNotify = OnTrayIconNotify;
         built.showBalloon = [](const wchar_t* title, const wchar_t* text) {
             ShowBalloon(std::u16string(title, title + std::wcslen(title)), std::u16string(text, text + std::wcslen(text)));
         };
