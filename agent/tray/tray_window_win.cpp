@@ -67,6 +67,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_QUIT_REQUEST:
         // Sent synchronously: the sender waits until the service has been told.
         HttpGetNoReply(std::u16string(ServiceUrl(ServiceRequest::Shutdown)));
+        // A menu left open would keep its own loop running, and that loop
+        // may take the quit message for itself: the agent would never end.
+        EndMenu();
         PostMessageW(window, WM_QUIT, 0, 0);
         break;
     default:

@@ -5,10 +5,14 @@
 #   shot NAME          screenshot of the whole screen to $shots/NAME.xwd
 #   tray_icon_id XWD   the tray picture shown at the right end of the taskbar
 #                      (21, 23, 24, 25, 26), "none", or "unknown"
+#   icon_becomes NAME ID S  screenshots $shots/NAME.xwd until the icon is ID,
+#                      for up to S seconds
 #   wait_ready NAME S  wait up to S seconds for $sync/NAME.ready
 #   go NAME            let the program go on past step NAME
+#   stop_run           end the Wine session started in the background as $run_pid
 display=
 _xvfb_pid=
+run_pid=
 _tray_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 start_display() {
@@ -41,6 +45,19 @@ tray_icon_id() {
     python3 "$_tray_lib_dir/tray_screen.py" icon "$1"
 }
 
+icon_becomes() {
+    local name=$1 want=$2 seconds=$3 got= t0=$SECONDS
+    while :; do
+        shot "$name"
+        got=$(tray_icon_id "$shots/$name.xwd")
+        [ "$got" = "$want" ] && return 0
+        [ $((SECONDS - t0)) -ge "$seconds" ] && break
+        sleep 0.3
+    done
+    echo "  icon $got, not $want"
+    return 1
+}
+
 wait_ready() {
     local name=$1 seconds=$2
     for _ in $(seq $((seconds * 20))); do
@@ -52,3 +69,11 @@ wait_ready() {
 }
 
 go() { touch "$sync/$1.go"; }
+
+stop_run() {
+    if [ -n "$run_pid" ]; then
+        kill "$run_pid" 2>/dev/null
+        wait "$run_pid" 2>/dev/null
+        run_pid=
+    fi
+}

@@ -8,6 +8,10 @@
                                                    25, 26, "none" or "unknown"
     tray_screen.py strip OUT.png SHOT.xwd...       the taskbar's right end of each
                                                    shot, enlarged, side by side
+    tray_screen.py crop SHOT.xwd OUT.png X Y W H   a part of the screenshot as PNG
+    tray_screen.py colourful SHOT.xwd X Y W H      how many pixels of that part are
+                                                   coloured (menu pictures; text,
+                                                   lines and background are grey)
 """
 import os
 import struct
@@ -109,6 +113,13 @@ def main(argv):
         gap = [(255, 255, 255)] * 8
         strip = [sum((cell[y] + gap for cell in cells), [])[:-8] for y in range(len(cells[0]))]
         write_png(argv[2], strip)
+    elif len(argv) == 8 and argv[1] == 'crop':
+        x, y, w, h = map(int, argv[4:8])
+        write_png(argv[3], crop(read_xwd(argv[2])[2], x, y, w, h))
+    elif len(argv) == 7 and argv[1] == 'colourful':
+        x, y, w, h = map(int, argv[3:7])
+        part = crop(read_xwd(argv[2])[2], x, y, w, h)
+        print(sum(1 for row in part for px in row if max(px) - min(px) > 60))
     else:
         raise SystemExit(__doc__)
 

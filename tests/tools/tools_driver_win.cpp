@@ -16,9 +16,11 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/driver_checks_win.h"
+#include "tests/support/sim_control_win.h"
 
 namespace {
 
@@ -71,18 +73,9 @@ Run RunTool(const std::wstring& program, const std::wstring& arguments, DWORD ti
 
 std::string Fetch(const wchar_t* url)
 {
-    std::string reply;
-    HINTERNET root = InternetOpenW(L"tools-driver", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (!root) return reply;
-    if (HINTERNET request = InternetOpenUrlW(root, url, nullptr, 0,
-                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)) {
-        char chunk[4096];
-        DWORD count = 0;
-        while (InternetReadFile(request, chunk, sizeof chunk, &count) && count != 0) reply.append(chunk, count);
-        InternetCloseHandle(request);
-    }
-    InternetCloseHandle(root);
-    return reply;
+    constexpr std::wstring_view prefix = L"http://127.0.0.1:9333/sim/";
+    const std::wstring full(url);
+    return driver::SimGet(full.substr(prefix.size())).body;
 }
 
 bool WriteFileText(const std::wstring& path, const std::string& text)

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/support/wine_version_win.h"
+
 namespace {
 
 constexpr UINT WM_REFRESH_TRAYICON = 0x404;
@@ -46,17 +48,6 @@ bool Step(const std::string& name) {
     }
     Check(false, name, "the script did not answer");
     return false;
-}
-
-void SetVersion(const char* name) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Vantorel.exe", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return;
-    const std::wstring value = Widen(name);
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 HWND WaitForAgentWindow(DWORD timeoutMs) {
@@ -114,7 +105,7 @@ void MeasureRefresh(HWND agent) {
 
 void RunAgent(const char* name, bool wholeFlow) {
     version = name;
-    SetVersion(name);
+    driver::SetAgentWindowsVersion(name);
     const std::wstring program = installDir + L"\\Vantorel.exe";
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
@@ -172,6 +163,7 @@ int wmain(int argc, wchar_t** argv) {
     RunAgent("win7", true);
     RunAgent("vista", false);
     RunAgent("winxp", false);
+    driver::ClearAgentWindowsVersion();
     std::printf("tray-agent-driver: %s\n", failures == 0 ? "done" : "failures");
     std::fflush(stdout);
     return failures == 0 ? 0 : 1;

@@ -13,14 +13,6 @@ probe=$native/probes/http-probe
 source "$(dirname "$0")/../support/service_test_lib.sh"
 source "$(dirname "$0")/../support/tray_desktop_lib.sh"
 
-run_pid=
-stop_run() {
-    if [ -n "$run_pid" ]; then
-        kill "$run_pid" 2>/dev/null
-        wait "$run_pid" 2>/dev/null
-        run_pid=
-    fi
-}
 trap 'stop_run; stop_display; _service_test_cleanup' EXIT
 
 sync=$scratch/sync
@@ -30,20 +22,6 @@ rm -f "$artifacts"/*
 cp -r "$install_src"/. "$scratch/install/"
 cp "$stand_in" "$scratch/install/jre/bin/javaw.exe"
 sim_get() { curl -sS -o /dev/null -w '%{http_code}' "http://127.0.0.1:9333/sim/$1"; }
-
-# The icon shown, polled until it is the expected one or time runs out.
-icon_becomes() {  # NAME ID SECONDS
-    local name=$1 want=$2 seconds=$3 got= t0=$SECONDS
-    while :; do
-        shot "$name"
-        got=$(tray_icon_id "$shots/$name.xwd")
-        [ "$got" = "$want" ] && return 0
-        [ $((SECONDS - t0)) -ge "$seconds" ] && break
-        sleep 0.3
-    done
-    echo "  icon $got, not $want"
-    return 1
-}
 
 # A finished batch keeps its counts and the "completed" status until the
 # next batch, so an error icon is not replaced while the test looks.
