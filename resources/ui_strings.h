@@ -4,7 +4,9 @@
 // does not give.
 #pragma once
 
+#include <functional>
 #include <span>
+#include <string>
 
 #include "resources/text_format.h"
 
@@ -68,6 +70,9 @@ struct UiStringFormat {
     UiStringId id;
     std::span<const FormatArgKind> args;
 };
+
+// A string-table entry of the language module; empty when it has none.
+using UiStringSource = std::function<std::u16string(unsigned id)>;
 
 // Every identifier the agent asks for, ascending.
 std::span<const UiStringId> AllUiStringIds();

@@ -11,6 +11,7 @@
 
 #include "agent/core/agent_state.h"
 #include "protocol/service_api.h"
+#include "resources/ui_strings.h"
 
 namespace vantorel {
 
@@ -28,8 +29,6 @@ public:
 
 // The reply text of one request; empty when the request failed.
 using ReplyFetcher = std::function<std::u16string(ServiceRequest request)>;
-// A string-table entry of the language module; empty when it has none.
-using UiStringSource = std::function<std::u16string(unsigned id)>;
 
 // Sign-in flag, download folder, login state, then (signed in) the
 // transfer status with its icon; fetches three or four replies in order.

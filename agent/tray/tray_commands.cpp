@@ -52,7 +52,7 @@ TrayCommand CommandForMenuId(uint32_t id, bool signedIn) {
     return {};
 }
 
-void RunConfirmation(Confirmation which, const ConfirmationIo& io, const MenuStringSource& strings) {
+void RunConfirmation(Confirmation which, const ConfirmationIo& io, const UiStringSource& strings) {
     const bool exit = which == Confirmation::Exit;
     if (io.fetch(ServiceRequest::TransferStatus).find(kTransferProgress) != std::u16string::npos) {
         const std::u16string text = strings(exit ? IDS_CONFIRM_EXIT_TEXT : IDS_CONFIRM_SIGN_OUT_TEXT);

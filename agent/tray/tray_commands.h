@@ -44,7 +44,7 @@ struct ConfirmationIo {
 // Asks only while the service reports a transfer in progress (a service that
 // does not answer is not asked about); Cancel sends nothing. Exit then tells
 // the service to shut down and ends the agent; sign-out signs out.
-void RunConfirmation(Confirmation which, const ConfirmationIo& io, const MenuStringSource& strings);
+void RunConfirmation(Confirmation which, const ConfirmationIo& io, const UiStringSource& strings);
 
 // The value "Vantorel" of the current user's Run key: the executable's path
 // in double quotes, so that a path with blanks cannot be read as a shorter

@@ -28,11 +28,11 @@ int64_t Sum(std::initializer_list<int64_t> values) {
     return sum;
 }
 
-std::u16string Text(const MenuStringSource& strings, unsigned id) {
+std::u16string Text(const UiStringSource& strings, unsigned id) {
     return CutTrayText(strings(id), kMenuTextMaxUnits);
 }
 
-std::u16string Format(const MenuStringSource& strings, unsigned id, std::initializer_list<FormatArg> args) {
+std::u16string Format(const UiStringSource& strings, unsigned id, std::initializer_list<FormatArg> args) {
     return CutTrayText(FormatText(strings(id), args), kMenuTextMaxUnits);
 }
 
@@ -108,7 +108,7 @@ TrayMenuSnapshot TakeTrayMenuSnapshot(const AgentState& state, bool autostartEna
     return snapshot;
 }
 
-std::u16string FormatRemainingTime(int64_t seconds, const MenuStringSource& strings) {
+std::u16string FormatRemainingTime(int64_t seconds, const UiStringSource& strings) {
     // Days saturate rather than wrap, so hours and minutes stay below 24
     // and 60 for any count a hostile reply may hold.
     if (seconds < 0) seconds = 0;
@@ -133,7 +133,7 @@ std::u16string DownloadFolderName(std::u16string_view folder) {
 }
 
 bool AppendTransferSection(TrayMenu& menu, TransferDirection direction, const TrayMenuSnapshot& snapshot,
-                           const MenuStringSource& strings) {
+                           const UiStringSource& strings) {
     const bool upload = direction == TransferDirection::Upload;
     const DirectionIds& ids = upload ? kUploadIds : kDownloadIds;
     const TransferProgress& progress = upload ? snapshot.upload : snapshot.download;
@@ -179,14 +179,14 @@ bool AppendTransferSection(TrayMenu& menu, TransferDirection direction, const Tr
     return done;
 }
 
-TrayMenu BuildStartupMenu(const MenuStringSource& strings) {
+TrayMenu BuildStartupMenu(const UiStringSource& strings) {
     TrayMenu menu;
     AppendCommand(menu, CMD_UPLOADS_PAGE, Text(strings, IDS_UPLOADS_PAGE_STARTUP));
     AppendCommand(menu, CMD_EXIT, Text(strings, IDS_EXIT));
     return menu;
 }
 
-TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const MenuStringSource& strings) {
+TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const UiStringSource& strings) {
     TrayMenu menu;
     menu.items.push_back(TrayMenuItem{CMD_START_WITH_WINDOWS, snapshot.autostartEnabled ? kMenuItemChecked : 0u,
                                       Text(strings, IDS_START_WITH_WINDOWS), 0, {}});
@@ -205,7 +205,7 @@ TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const MenuStringSou
     return menu;
 }
 
-TrayMenu BuildHelpMenu(const MenuStringSource& strings) {
+TrayMenu BuildHelpMenu(const UiStringSource& strings) {
     TrayMenu menu;
     AppendCommand(menu, CMD_ABOUT, Text(strings, IDS_ABOUT));
     AppendSeparator(menu);
@@ -216,7 +216,7 @@ TrayMenu BuildHelpMenu(const MenuStringSource& strings) {
     return menu;
 }
 
-TrayMenu BuildMainMenu(const TrayMenuSnapshot& snapshot, const MenuStringSource& strings) {
+TrayMenu BuildMainMenu(const TrayMenuSnapshot& snapshot, const UiStringSource& strings) {
     TrayMenu menu;
     AppendCommand(menu, CMD_UPLOADS_PAGE, Text(strings, IDS_UPLOADS_PAGE));
     if (snapshot.signedIn) AppendCommand(menu, CMD_DROP_WINDOW, Text(strings, IDS_DROP_WINDOW));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent/core/agent_state.h"
+#include "resources/ui_strings.h"
 
 namespace vantorel {
 
@@ -97,24 +98,21 @@ struct TrayMenuSnapshot {
 
 TrayMenuSnapshot TakeTrayMenuSnapshot(const AgentState& state, bool autostartEnabled);
 
-// A string-table entry of the language module; empty when it has none.
-using MenuStringSource = std::function<std::u16string(unsigned id)>;
-
 enum class TransferDirection { Upload, Download };
 
-TrayMenu BuildStartupMenu(const MenuStringSource& strings);
-TrayMenu BuildMainMenu(const TrayMenuSnapshot& snapshot, const MenuStringSource& strings);
-TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const MenuStringSource& strings);
-TrayMenu BuildHelpMenu(const MenuStringSource& strings);
+TrayMenu BuildStartupMenu(const UiStringSource& strings);
+TrayMenu BuildMainMenu(const TrayMenuSnapshot& snapshot, const UiStringSource& strings);
+TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const UiStringSource& strings);
+TrayMenu BuildHelpMenu(const UiStringSource& strings);
 
 // Appends the lines of one direction; true when it has files and all of them
 // are finished or errored.
 bool AppendTransferSection(TrayMenu& menu, TransferDirection direction, const TrayMenuSnapshot& snapshot,
-                           const MenuStringSource& strings);
+                           const UiStringSource& strings);
 
 // "1 d 1 h", "1 h 1 min", "less than a minute" and so on, from the language
 // module's formats; minutes are never shown together with days.
-std::u16string FormatRemainingTime(int64_t seconds, const MenuStringSource& strings);
+std::u16string FormatRemainingTime(int64_t seconds, const UiStringSource& strings);
 
 // The settings line's name: the text after the folder's last backslash, or
 // the whole text when it has none.
