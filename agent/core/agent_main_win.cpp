@@ -131,6 +131,7 @@ int RunAgent(HINSTANCE instance) {
     IUnknown* dropTarget = nullptr;
     if (vistaOrLater && parts.createDropTarget) dropTarget = parts.createDropTarget(window);
     DragAcceptFiles(window, TRUE);
+    if (parts.startDropFolderCleanup) parts.startDropFolderCleanup();
 
     if (parts.initTrayIcon) parts.initTrayIcon(window, state);
     if (parts.startPopupPlacementThread) parts.startPopupPlacementThread();

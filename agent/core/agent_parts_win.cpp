@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "agent/core/agent_window_win.h"
 #include "agent/polling/status_pollers_win.h"
 #include "agent/service/service_launcher_win.h"
 #include "agent/service/windows_version.h"
@@ -10,6 +11,7 @@
 #include "agent/tray/tray_icon_win.h"
 #include "agent/tray/tray_menu_win.h"
 #include "agent/tray/tray_popup_placement_win.h"
+#include "agent/upload/drop_target_win.h"
 
 namespace vantorel {
 
@@ -24,6 +26,21 @@ const AgentParts& BuiltInAgentParts() {
             if (!osVersionChecked.load()) CheckWindowsVersion();
         };
         built.isVistaOrLater = [] { return isVistaOrLater.load(); };
+        built.createDropTarget = [](HWND window) -> IUnknown* {
+            IDropTarget* target = nullptr;
+            CreateDropTarget(window, &target);
+            return target;
+        };
+        built.revokeDropTarget = [](HWND window, IUnknown* target) {
+            RevokeDropTarget(window, static_cast<IDropTarget*>(target));
+        };
+        built.startDropFolderCleanup = StartDropFolderCleanup;
+        built.handleDropFiles = [](HDROP drop) {
+            HandleDropFiles(drop);
+            const AgentGlobals& agent = Agent();
+            SetTrayTooltip(agent.state->GetDisplayName());
+            ShowWindow(agent.mainWindow.load(), SW_HIDE);
+        };
         built.initTrayIcon = InitTrayIcon;
         built.startPopupPlacementThread = StartPopupPlacementThread;
         built.addTrayIcon = AddTrayIcon;

@@ -20,6 +20,7 @@ struct AgentParts {
     bool (*isVistaOrLater)() = nullptr;
     IUnknown* (*createDropTarget)(HWND window) = nullptr;
     void (*revokeDropTarget)(HWND window, IUnknown* dropTarget) = nullptr;
+    void (*startDropFolderCleanup)() = nullptr;
     void (*initTrayIcon)(HWND window, AgentState* state) = nullptr;
     void (*startPopupPlacementThread)() = nullptr;
     void (*startUpdateThread)() = nullptr;

@@ -1,0 +1,382 @@
+#include "agent/upload/drop_items_win.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+namespace vantorel {
+namespace {
+
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+void Debug(const std::wstring& text) { OutputDebugStringW(text.c_str()); }
+
+std::wstring Hex(unsigned long value) {
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%lX", value);
+    return text;
+}
+
+std::u16string FromAnsi(std::string_view text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return Utf16(wide);
+}
+
+// Releases a storage medium however GetData filled it.
+struct ScopedMedium {
+    STGMEDIUM medium = {};
+    ScopedMedium() = default;
+    ScopedMedium(const ScopedMedium&) = delete;
+    ScopedMedium& operator=(const ScopedMedium&) = delete;
+    ~ScopedMedium() {
+        if (medium.tymed != TYMED_NULL) ReleaseStgMedium(&medium);
+    }
+};
+
+// A memory block of the data object, locked for reading while this lives.
+class LockedBlock {
+public:
+    explicit LockedBlock(HGLOBAL block)
+        : block_(block), data_(block ? static_cast<const unsigned char*>(GlobalLock(block)) : nullptr),
+          size_(data_ ? GlobalSize(block) : 0) {}
+    LockedBlock(const LockedBlock&) = delete;
+    LockedBlock& operator=(const LockedBlock&) = delete;
+    ~LockedBlock() {
+        if (data_) GlobalUnlock(block_);
+    }
+    const unsigned char* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    HGLOBAL block_;
+    const unsigned char* data_;
+    size_t size_;
+};
+
+bool GetBlock(IDataObject* data, UINT format, LONG index, ScopedMedium& answer) {
+    FORMATETC request = {static_cast<CLIPFORMAT>(format), nullptr, DVASPECT_CONTENT, index, TYMED_HGLOBAL};
+    if (data->GetData(&request, &answer.medium) != S_OK) return false;
+    return answer.medium.tymed == TYMED_HGLOBAL && answer.medium.hGlobal != nullptr;
+}
+
+class ScopedFile {
+public:
+    explicit ScopedFile(HANDLE file) : file_(file) {}
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    ~ScopedFile() { Close(); }
+    HANDLE get() const { return file_; }
+    bool valid() const { return file_ != INVALID_HANDLE_VALUE; }
+    bool Close() {
+        if (!valid()) return true;
+        const bool closed = CloseHandle(file_) != FALSE;
+        file_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE file_;
+};
+
+bool WriteAll(HANDLE file, const unsigned char* bytes, size_t size) {
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size < (1u << 20) ? size : (1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        bytes += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+enum class Outcome { Written, NameTaken, Failed };
+
+// The read buffer of one drop; 256 KiB keeps a cross-process stream's round
+// trips few without holding much.
+constexpr ULONG kChunkSize = 256 * 1024;
+
+Outcome CopyStream(IStream* stream, const std::wstring& path, std::vector<unsigned char>& buffer, std::wstring& why) {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return Outcome::NameTaken;
+        why = L"cannot create the copy (error " + std::to_wstring(error) + L")";
+        return Outcome::Failed;
+    }
+    buffer.resize(kChunkSize);
+    // Sources do not always hand the stream over at its start.
+    LARGE_INTEGER start = {};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT result = stream->Read(buffer.data(), kChunkSize, &got);
+        if (FAILED(result)) {
+            why = L"reading the content failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+            return Outcome::Failed;
+        }
+        if (got == 0) break;
+        if (got > kChunkSize || !WriteAll(file.get(), buffer.data(), got)) {
+            why = L"writing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
+            return Outcome::Failed;
+        }
+    }
+    if (!file.Close()) {
+        why = L"closing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}
+
+Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path, std::wstring& why) {
+    LockedBlock content(block);
+    if (!content.data()) {
+        why = L"the content cannot be read";
+        return Outcome::Failed;
+    }
+    // A block is often larger than what it holds; the descriptor knows.
+    size_t size = content.size();
+    if (item.size && *item.size < size) size = static_cast<size_t>(*item.size);
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return Outcome::NameTaken;
+        why = L"cannot create the copy (error " + std::to_wstring(error) + L")";
+        return Outcome::Failed;
+    }
+    if (!WriteAll(file.get(), content.data(), size) || !file.Close()) {
+        why = L"writing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}
+
+// A storage, as mail programs hand over a message, becomes a compound file.
+Outcome CopyStorage(IStorage* source, const std::wstring& path, std::wstring& why) {
+    IStorage* copy = nullptr;
+    HRESULT result = StgCreateDocfile(path.c_str(), STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &copy);
+    if (result == STG_E_FILEALREADYEXISTS) return Outcome::NameTaken;
+    if (FAILED(result) || !copy) {
+        why = L"cannot create the compound file (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+        return Outcome::Failed;
+    }
+    result = source->CopyTo(0, nullptr, nullptr, copy);
+    if (SUCCEEDED(result)) result = copy->Commit(STGC_DEFAULT);
+    copy->Release();
+    if (FAILED(result)) {
+        why = L"copying the storage failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}
+
+Outcome WriteFileItem(IDataObject* data, UINT contentsFormat, const DropItem& item, const std::wstring& path,
+                      std::vector<unsigned char>& buffer, std::wstring& why) {
+    FORMATETC request = {static_cast<CLIPFORMAT>(contentsFormat), nullptr, DVASPECT_CONTENT,
+                         static_cast<LONG>(item.index), TYMED_ISTREAM | TYMED_HGLOBAL | TYMED_ISTORAGE};
+    ScopedMedium answer;
+    const HRESULT result = data->GetData(&request, &answer.medium);
+    if (result != S_OK) {
+        why = L"its content was refused (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+        return Outcome::Failed;
+    }
+    Outcome outcome = Outcome::Failed;
+    switch (answer.medium.tymed) {
+    case TYMED_ISTREAM:
+        outcome = answer.medium.pstm ? CopyStream(answer.medium.pstm, path, buffer, why) : Outcome::Failed;
+        break;
+    case TYMED_HGLOBAL:
+        outcome = CopyBlock(answer.medium.hGlobal, item, path, why);
+        break;
+    case TYMED_ISTORAGE:
+        outcome = answer.medium.pstg ? CopyStorage(answer.medium.pstg, path, why) : Outcome::Failed;
+        break;
+    default:
+        why = L"its content came in a medium that was not asked for";
+        return Outcome::Failed;
+    }
+    if (outcome == Outcome::Failed) {
+        if (why.empty()) why = L"the content is missing";
+        DeleteFileW(path.c_str());
+    }
+    return outcome;
+}
+
+std::wstring TemporaryDirectory() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) {
+        std::fwprintf(stderr, L"GetTempDir() failed with 0x%lX\n", GetLastError());
+        return {};
+    }
+    return buffer;
+}
+
+std::wstring AgentTemporaryFolder() {
+    const std::wstring temporary = TemporaryDirectory();
+    return temporary.empty() ? temporary : temporary + L"Vantorel";
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFolder(const std::wstring& path) {
+    return CreateDirectoryW(path.c_str(), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path));
+}
+
+// Removes a folder and everything in it; a link inside is removed, never
+// followed.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (directory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                RemoveTree(path);
+            } else if (directory) {
+                RemoveDirectoryW(path.c_str());
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+uint64_t Ticks(const FILETIME& time) { return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime; }
+
+}  // namespace
+
+void WriteOfferedFormats(IDataObject* data) {
+    IEnumFORMATETC* formats = nullptr;
+    if (FAILED(data->EnumFormatEtc(DATADIR_GET, &formats)) || !formats) return;
+    static const struct {
+        DWORD medium;
+        const wchar_t* name;
+    } kMedia[] = {{TYMED_HGLOBAL, L"TYMED_HGLOBAL"}, {TYMED_FILE, L"TYMED_FILE"},   {TYMED_ISTREAM, L"TYMED_ISTREAM"},
+                  {TYMED_ISTORAGE, L"TYMED_ISTORAGE"}, {TYMED_GDI, L"TYMED_GDI"}, {TYMED_MFPICT, L"TYMED_MFPICT"},
+                  {TYMED_ENHMF, L"TYMED_ENHMF"}};
+    FORMATETC format = {};
+    ULONG fetched = 0;
+    // A broken enumerator may never stop; no real object offers this many.
+    for (int visited = 0; visited < 1000 && formats->Next(1, &format, &fetched) == S_OK && fetched == 1; ++visited) {
+        if (format.ptd) CoTaskMemFree(format.ptd);
+        bool known = false;
+        for (const auto& medium : kMedia) {
+            if ((format.tymed & medium.medium) == 0) continue;
+            Debug(medium.name);
+            known = true;
+        }
+        if (!known) Debug(L"CDropTarget::Drop default\n");
+    }
+    formats->Release();
+}
+
+DropOffer ReadDropOffer(IDataObject* data) {
+    DropOffer offer;
+    ScopedMedium files;
+    if (GetBlock(data, CF_HDROP, -1, files)) {
+        LockedBlock block(files.medium.hGlobal);
+        offer.shellPaths = ReadShellFileList(block.data(), block.size(), FromAnsi);
+        if (!offer.shellPaths->empty()) return offer;
+    }
+    ScopedMedium group;
+    if (GetBlock(data, RegisterClipboardFormatW(L"FileGroupDescriptorW"), -1, group)) {
+        LockedBlock block(group.medium.hGlobal);
+        offer.descriptors = ReadFileGroupDescriptor(block.data(), block.size(), true, FromAnsi);
+    } else if (GetBlock(data, RegisterClipboardFormatW(L"FileGroupDescriptor"), -1, group)) {
+        LockedBlock block(group.medium.hGlobal);
+        offer.descriptors = ReadFileGroupDescriptor(block.data(), block.size(), false, FromAnsi);
+    }
+    return offer;
+}
+
+std::wstring NextDropFolderPath() {
+    static std::atomic<uint32_t> sequence{0};
+    const std::wstring base = AgentTemporaryFolder();
+    if (base.empty()) return base;
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    return base + L"\\" + Wide(DropFolderName(Ticks(now), GetCurrentProcessId(), ++sequence));
+}
+
+UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std::wstring& folder) {
+    std::wstring target = folder;
+    const std::wstring base = target.substr(0, target.rfind(L'\\'));
+    // The names are unique; a folder of that name can only be left from a
+    // clock set back, so the next name (of the same length) is taken.
+    bool made = MakeFolder(base) && CreateDirectoryW(target.c_str(), nullptr);
+    for (int attempt = 0; !made && attempt < 5 && GetLastError() == ERROR_ALREADY_EXISTS; ++attempt) {
+        target = NextDropFolderPath();
+        made = CreateDirectoryW(target.c_str(), nullptr) != FALSE;
+    }
+    if (!made) {
+        Debug(L"Drop: cannot create " + target + L" (error " + std::to_wstring(GetLastError()) + L")\n");
+        return {};
+    }
+
+    const UINT contentsFormat = RegisterClipboardFormatW(L"FileContents");
+    std::vector<DropItem> items = plan.items;
+    std::vector<bool> written(items.size(), false);
+    std::vector<unsigned char> buffer;
+    for (size_t i = 0; i < items.size(); ++i) {
+        DropItem& item = items[i];
+        std::wstring path = target + L"\\" + Wide(item.relativePath);
+        std::wstring why;
+        if (item.isFolder) {
+            written[i] = MakeFolder(path);
+            if (!written[i]) why = L"cannot create the folder (error " + std::to_wstring(GetLastError()) + L")";
+        } else {
+            Outcome outcome = WriteFileItem(data, contentsFormat, item, path, buffer, why);
+            // Names that differ only in a case the plan does not fold.
+            const std::u16string planned = item.relativePath;
+            for (unsigned n = 2; outcome == Outcome::NameTaken && n < 100; ++n) {
+                item.relativePath = AlternativeDropPath(planned, n);
+                path = target + L"\\" + Wide(item.relativePath);
+                if (path.size() > kMaxDropPathLength) break;
+                outcome = WriteFileItem(data, contentsFormat, item, path, buffer, why);
+            }
+            if (outcome == Outcome::NameTaken) why = L"no free name";
+            written[i] = outcome == Outcome::Written;
+        }
+        if (!written[i]) Debug(L"Drop: not sent: " + path + L": " + why + L"\n");
+    }
+    return DropPathsToSend(items, written, Utf16(target));
+}
+
+void RemoveOldDropFolders() {
+    const std::wstring base = AgentTemporaryFolder();
+    if (base.empty()) return;
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t maxAge = kDropFolderMaxAgeSeconds * 10000000ull;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((base + L"\\drop-*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        // Last written, not created: a folder still being filled is never old.
+        const uint64_t written = Ticks(entry.ftLastWriteTime);
+        if (folder && IsDropFolderName(Utf16(entry.cFileName)) && written + maxAge < Ticks(now))
+            RemoveTree(base + L"\\" + entry.cFileName);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
+
+}  // namespace vantorel
