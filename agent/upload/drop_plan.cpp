@@ -1,6 +1,8 @@
 #include "agent/upload/drop_plan.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -120,19 +122,14 @@ std::u16string FitPath(const std::u16string& path, size_t budget) {
 }
 
 std::u16string Decimal(uint64_t value) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
 }
 
 std::u16string Hex(uint64_t value, int width) {
-    std::u16string digits(static_cast<size_t>(width), u'0');
-    for (int i = width - 1; i >= 0; --i, value >>= 4)
-        digits[static_cast<size_t>(i)] = u"0123456789abcdef"[value & 0xF];
-    return digits;
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%0*llx", width, static_cast<unsigned long long>(value));
+    return std::u16string(digits, digits + std::strlen(digits));
 }
 
 std::u16string TopLevelName(std::u16string_view path) { return std::u16string(path.substr(0, path.find(u'\\'))); }

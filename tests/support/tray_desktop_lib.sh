@@ -9,6 +9,9 @@
 #                      for up to S seconds
 #   wait_ready NAME S  wait up to S seconds for $sync/NAME.ready
 #   go NAME            let the program go on past step NAME
+#   serve_steps HANDLER  until the session $run_pid ends, for each new
+#                      $sync/NAME.ready in order: HANDLER NAME READY_FILE, then
+#                      NAME.go; sets run_status to the session's exit code
 #   stop_run           end the Wine session started in the background as $run_pid
 display=
 _xvfb_pid=
@@ -69,6 +72,23 @@ wait_ready() {
 }
 
 go() { touch "$sync/$1.go"; }
+
+serve_steps() {
+    local handler=$1 ready name
+    while kill -0 "$run_pid" 2>/dev/null; do
+        for ready in "$sync"/*.ready; do
+            [ -e "$ready" ] || continue
+            name=$(basename "$ready" .ready)
+            [ -e "$sync/$name.go" ] && continue
+            "$handler" "$name" "$ready"
+            touch "$sync/$name.go"
+        done
+        sleep 0.1
+    done
+    wait "$run_pid"
+    run_status=$?
+    run_pid=
+}
 
 stop_run() {
     if [ -n "$run_pid" ]; then

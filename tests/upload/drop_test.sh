@@ -40,29 +40,18 @@ for d in "$old" "$recent" drop-other; do mkdir -p "$temp/Vantorel/$d/inner" && e
 touch -d '8 days ago' "$temp/Vantorel/$old" "$temp/Vantorel/drop-other"
 touch -d '6 days ago' "$temp/Vantorel/$recent"
 
-# Serves the driver's steps in order until the run ends.
-serve_steps() {
-    while kill -0 "$run_pid" 2>/dev/null; do
-        for ready in "$sync"/*.ready; do
-            [ -e "$ready" ] || continue
-            name=$(basename "$ready" .ready)
-            [ -e "$sync/$name.go" ] && continue
-            case ${name##*-} in
-                # Beside the icon, not on it: a press on the icon is a click.
-                hold) xdotool mousemove 600 300 mousemove --sync 990 758 mousedown 1 ;;
-                moveto_*) IFS=_ read -r _ x y <<< "${name##*-}"; xdotool mousemove --sync "$x" "$y" ;;
-                xdnd_*)
-                    IFS=_ read -r _ x y <<< "${name##*-}"
-                    expect "a file manager's drop is taken" \
-                        python3 "$here/../support/xdnd_drop.py" "$x" "$y" "$scratch/files/b&c.txt" "$scratch/files/a.txt" ;;
-                release) xdotool mouseup 1 mousemove 600 300 ;;
-            esac
-            touch "$sync/$name.go"
-        done
-        sleep 0.1
-    done
-    wait "$run_pid"
-    run_pid=
+# One step of the driver: NAME READY_FILE.
+serve() {
+    case ${1##*-} in
+        # Beside the icon, not on it: a press on the icon is a click.
+        hold) xdotool mousemove 600 300 mousemove --sync 990 758 mousedown 1 ;;
+        moveto_*) IFS=_ read -r _ x y <<< "${1##*-}"; xdotool mousemove --sync "$x" "$y" ;;
+        xdnd_*)
+            IFS=_ read -r _ x y <<< "${1##*-}"
+            expect "a file manager's drop is taken" \
+                python3 "$here/../support/xdnd_drop.py" "$x" "$y" "$scratch/files/b&c.txt" "$scratch/files/a.txt" ;;
+        release) xdotool mouseup 1 mousemove 600 300 ;;
+    esac
 }
 driver_args=("$(winpath "$driver")" "$(winpath "$sync")" "$(winpath "$scratch/install")"
              "$(winpath "$scratch/files")" "$(winpath "$scratch/root/cloud")")
@@ -71,14 +60,14 @@ driver_args=("$(winpath "$driver")" "$(winpath "$sync")" "$(winpath "$scratch/in
 WINEDEBUG=warn+seh "$runner" --prefix "$prefix" --display "$display" --timeout 800 -- \
     explorer /desktop=shell,1024x768 "${driver_args[@]}" > "$scratch/out" 2> "$scratch/err" &
 run_pid=$!
-serve_steps
+serve_steps serve
 # A fresh service: the driver counts requests from its own start.
 stop_service
 start_service --keep-running --upload-rate 0 --drive "C=$prefix/drive_c"
 WINEDEBUG=warn+seh "$runner" --prefix "$prefix" --display "$display" --timeout 300 -- \
     "$driver" "${driver_args[@]:1}" xp >> "$scratch/out" 2>> "$scratch/err" &
 run_pid=$!
-serve_steps
+serve_steps serve
 tr -d '\r' < "$scratch/out" | grep -v '^figure'
 expect "driver checks passed in both runs" test "$(tr -d '\r' < "$scratch/out" | grep -cx '0 failed')" = 2
 tr -d '\r' < "$scratch/out" | grep '^figure' | sed 's/^figure /  /'
