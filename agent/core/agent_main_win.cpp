@@ -5,14 +5,12 @@
 #include <commctrl.h>
 #include <ole2.h>
 #include <shellapi.h>
-#include <softpub.h>
-#include <wintrust.h>
 
-#include <cstdio>
 #include <string>
 
 #include "agent/core/agent_parts_win.h"
 #include "agent/core/agent_window_win.h"
+#include "agent/core/file_signature_win.h"
 #include "agent/core/lifecycle_text.h"
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
@@ -37,33 +35,6 @@ void ReportGuiResourceLeaks(DWORD countAtStart) {
     const std::u16string report = GuiLeakReport(static_cast<int32_t>(GdiObjectCount() - countAtStart));
     if (!report.empty()) DebugOutput(report);
 }
-
-}  // namespace
-
-bool VerifyFileSignature(const std::wstring& path) {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = 0;
-
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG result = WinVerifyTrust(nullptr, &action, &data);
-    const DWORD lastError = GetLastError();
-    const SignatureVerdict verdict = DescribeSignatureResult(std::u16string(path.begin(), path.end()),
-                                                             static_cast<uint32_t>(result), lastError);
-    std::wprintf(L"%ls", Wide(verdict.line).c_str());
-    std::fflush(stdout);
-    return verdict.verified;
-}
-
-namespace {
 
 int RunSignatureDiagnostic() {
     const bool verified = VerifyFileSignature(Wide(kSignedFileName));
@@ -135,7 +106,7 @@ int RunAgent(HINSTANCE instance) {
 
     if (parts.initTrayIcon) parts.initTrayIcon(window, state);
     if (parts.startPopupPlacementThread) parts.startPopupPlacementThread();
-    if (parts.startUpdateThread) parts.startUpdateThread();
+    if (parts.startUpdateThread) parts.startUpdateThread(window);
     if (parts.addTrayIcon) parts.addTrayIcon();
     if (parts.loadMenuBitmaps) parts.loadMenuBitmaps();
 

@@ -5,6 +5,7 @@
 
 #include "agent/core/agent_window_win.h"
 #include "agent/polling/status_pollers_win.h"
+#include "agent/service/package_update_win.h"
 #include "agent/service/service_launcher_win.h"
 #include "agent/service/windows_version.h"
 #include "agent/service/windows_version_win.h"
@@ -19,6 +20,8 @@ namespace vantorel {
 const AgentParts& BuiltInAgentParts() {
     static const AgentParts parts = [] {
         AgentParts built;
+        built.completeUpdateAtStart = [] { CompleteUpdateAtStart(); };
+        built.startUpdateThread = StartUpdateThread;
         built.startStatusPollers = StartStatusPollers;
         built.setupServiceEnvironment = SetupServiceEnvironment;
         built.launchLocalService = [] { return static_cast<HANDLE>(LaunchLocalService()); };

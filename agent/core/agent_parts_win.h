@@ -23,7 +23,7 @@ struct AgentParts {
     void (*startDropFolderCleanup)() = nullptr;
     void (*initTrayIcon)(HWND window, AgentState* state) = nullptr;
     void (*startPopupPlacementThread)() = nullptr;
-    void (*startUpdateThread)() = nullptr;
+    void (*startUpdateThread)(HWND window) = nullptr;
     void (*addTrayIcon)() = nullptr;
     void (*removeTrayIcon)() = nullptr;
     void (*loadMenuBitmaps)() = nullptr;

@@ -24,11 +24,14 @@ std::vector<uint64_t> VersionNumbers(std::u16string_view version) {
 
 }  // namespace
 
-std::u16string VersionFileName() { return u"VantorelPkg-" + std::u16string(kBuiltInPackageVersion) + u".txt"; }
-std::u16string AgentPackageName() { return u"VantorelPkg-" + std::u16string(kBuiltInPackageVersion) + u".7z"; }
-std::u16string RuntimePackageName() { return u"jre-" + std::u16string(kBuiltInRuntimeVersion) + u".7z"; }
-std::u16string DependencyPackageName() {
-    return u"dependency-" + std::u16string(kBuiltInDependencyVersion) + u".7z";
+PackageUrls ComposePackageUrls(const UpdateSettings& settings) {
+    const std::u16string base(settings.packageServerUrl);
+    PackageUrls urls;
+    urls.versionFile = base + u"VantorelPkg-" + std::u16string(settings.packageVersion) + u".txt";
+    urls.agentPackage = base + u"VantorelPkg-" + std::u16string(settings.packageVersion) + u".7z";
+    urls.runtimePackage = base + u"jre-" + std::u16string(settings.runtimeVersion) + u".7z";
+    urls.dependencyPackage = base + u"dependency-" + std::u16string(settings.dependencyVersion) + u".7z";
+    return urls;
 }
 
 std::u16string VersionFileValue(std::u16string_view text, std::u16string_view key) {

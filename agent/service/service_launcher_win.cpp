@@ -139,7 +139,8 @@ uint32_t RunProcess(const std::u16string& applicationPath, const std::u16string&
 }
 
 int RunShellProgram(const std::u16string& file, const std::u16string& parameters,
-                    const std::u16string& directory) {
+                    const std::u16string& directory, unsigned long* exitCode) {
+    if (exitCode) *exitCode = 0xFFFFFFFF;
     const std::wstring wideFile = Wide(file);
     const std::wstring wideParameters = Wide(parameters);
     const std::wstring wideDirectory = Wide(directory);
@@ -154,6 +155,8 @@ int RunShellProgram(const std::u16string& file, const std::u16string& parameters
     if (!ShellExecuteExW(&info)) ReportFailure(u"ShellExecuteExW", file, GetLastError());
     if (!info.hProcess) return 0;
     WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 0xFFFFFFFF;
+    if (exitCode && GetExitCodeProcess(info.hProcess, &code)) *exitCode = code;
     CloseHandle(info.hProcess);
     return 1;
 }
@@ -162,6 +165,9 @@ void DeleteUpdateLeftovers() {
     const std::u16string directory = InstallDirectory();
     DeleteFileW(Wide(directory + std::u16string(kNewAgentLeftover)).c_str());
     DeleteFileW(Wide(directory + std::u16string(kOldAgentLeftover)).c_str());
+    // Copies an update left half made when it was ended (see ReplaceWithCopy).
+    DeleteFileW(Wide(directory + u"\\Vantorel.exe.partial").c_str());
+    DeleteFileW(Wide(directory + u"\\oldVantorel.exe.partial").c_str());
 }
 
 std::u16string GetLocaleLanguageCode() { return LocaleText(LOCALE_SISO639LANGNAME); }

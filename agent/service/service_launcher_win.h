@@ -43,11 +43,13 @@ uint32_t RunProcess(const std::u16string& applicationPath, const std::u16string&
 // Opens file through the shell, hidden, with environment variables in it
 // expanded, and waits for the process without a time limit. 1 when a
 // process was started and has ended; 0 when the shell gave no process.
-// Empty parameters or directory are passed as none.
+// Empty parameters or directory are passed as none. exitCode, when given,
+// receives the program's exit code (0xFFFFFFFF when none was started).
 int RunShellProgram(const std::u16string& file, const std::u16string& parameters,
-                    const std::u16string& directory);
+                    const std::u16string& directory, unsigned long* exitCode = nullptr);
 
-// Deletes kNewAgentLeftover and kOldAgentLeftover in the install directory;
+// Deletes kNewAgentLeftover and kOldAgentLeftover in the install directory,
+// and the half-made copies of an update that was ended while copying;
 // absent or locked files are left alone.
 void DeleteUpdateLeftovers();
 

@@ -54,10 +54,10 @@ TEST(PackageVersions, VersionFileEntriesAndNames) {
     EXPECT_EQ(VersionFileValue(text, u"jre="), u"1.6.0.25");
     EXPECT_EQ(VersionFileValue(u"Hollin=0.1", u"Hollin="), u"");
     EXPECT_EQ(VersionFileValue(text, u"other="), u"");
-    EXPECT_EQ(VersionFileName(), u"VantorelPkg-0.09.25.3.txt");
-    EXPECT_EQ(AgentPackageName(), u"VantorelPkg-0.09.25.3.7z");
-    EXPECT_EQ(RuntimePackageName(), u"jre-1.6.0.25.7z");
-    EXPECT_EQ(DependencyPackageName(), u"dependency-0.09.25.3.7z");
+    const PackageUrls urls = ComposePackageUrls(UpdateSettings{});
+    EXPECT_EQ(urls.versionFile, u"https://packages.vantorel.example/VantorelPkg-0.09.25.3.txt");
+    EXPECT_EQ(urls.agentPackage, u"https://packages.vantorel.example/VantorelPkg-0.09.25.3.7z");
+    EXPECT_EQ(urls.runtimePackage, u"https://packages.vantorel.example/jre-1.6.0.25.7z");
 }
 
 }  // namespace

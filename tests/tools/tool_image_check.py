@@ -13,7 +13,8 @@ import sys
 RT_MANIFEST = 24
 # What a clean Windows provides; anything else would have to ship beside the tool.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "wininet.dll", "shell32.dll",
-               "advapi32.dll", "ws2_32.dll", "ole32.dll", "gdi32.dll", "comctl32.dll", "wintrust.dll"}
+               "advapi32.dll", "ws2_32.dll", "ole32.dll", "gdi32.dll", "comctl32.dll", "wintrust.dll",
+               "crypt32.dll"}
 
 
 class Image:

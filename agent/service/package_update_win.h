@@ -1,0 +1,37 @@
+// The agent's self-update on Windows: the start-up step, the update thread,
+// and the downloads and unpacking they make. The decisions are in
+// package_update.h.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace vantorel {
+
+// Completes or hands over an update left by an earlier run. Ends the process
+// when this is the new copy; otherwise returns and the start goes on (with a
+// quit queued when it has handed over). Call first thing in a normal start.
+void CompleteUpdateAtStart();
+
+// Starts the thread that looks for updates while the agent runs; it posts
+// WM_QUIT to window when it has handed over to a new copy.
+void StartUpdateThread(HWND window);
+
+// Streams url into path through a temporary file beside it, so that path is
+// replaced only by a complete download: the reply must be 200, non-empty,
+// and as long as its Content-Length says; every write is checked. A failure
+// leaves path as it was. A reply that stays silent for receiveTimeoutMs is
+// given up.
+bool DownloadToFile(const std::u16string& path, const std::u16string& url, uint32_t receiveTimeoutMs);
+
+// The version file's text, each byte one character; empty unless a complete
+// 200 reply of at most 64 KiB arrived. Bounded in time like DownloadToFile.
+std::u16string FetchVersionFile(const std::u16string& url, uint32_t receiveTimeoutMs);
+
+// Extracts archive with the install directory's "7zr.exe" into the install
+// directory, overwriting; true when the tool ran and exited with 0.
+bool UnpackArchive(const std::u16string& archive);
+
+}  // namespace vantorel
