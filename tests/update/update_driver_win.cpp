@@ -471,6 +471,43 @@ void EndedAtEachStep() {
     EndAgents(agent);
 }
 
+// "Vantorel.exe verifysignature" in the install directory: the box's text,
+// closed with OK, and the exit code.
+DWORD SignatureDiagnostic(std::wstring& text) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"Vantorel.exe verifysignature";
+    const std::wstring exe = install + L"Vantorel.exe";
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, install.c_str(),
+                        &startup, &process))
+        return 0xDEAD;
+    HWND box = nullptr;
+    WaitFor([&] { return (box = FindWindowW(L"#32770", L"sign verification")) != nullptr; }, 20000);
+    wchar_t buffer[128] = {};
+    if (box) {
+        GetDlgItemTextW(box, 0xFFFF, buffer, 128);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    text = buffer;
+    DWORD code = 0xDEAD;
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 0xDEAD);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+void SignedBuilds() {
+    ResetInstall();
+    std::wstring text;
+    DWORD code = SignatureDiagnostic(text);
+    Check(code == 0 && text == L"signed", "verifysignature reports the signed test build signed", text);
+    CopyFileW((bins + L"new-unsigned.exe").c_str(), (install + L"Vantorel.exe").c_str(), FALSE);
+    code = SignatureDiagnostic(text);
+    Check(code == 0xFFFFFFFF && text == L"warning! not signed", "and an unsigned build not signed", text);
+}
+
 bool TrustTestAuthority(const std::string& der, bool trust) {
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
     if (!store) return false;
@@ -513,6 +550,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(TrustTestAuthority(authority, true), "the test authority is trusted in this prefix");
     ProcessWatch processes;
     watch = &processes;
+    SignedBuilds();
     UntrustedCandidates();
     FaultsThenFullCycle();
     EndedAtEachStep();
