@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """Checks the built tool programs as Windows loads them: 32-bit x86, GUI
 subsystem (no console window), no runtime DLL beside them (linked
-statically), and exactly one manifest resource, byte for byte the expected
-asInvoker manifest.
+statically), exactly one manifest resource, byte for byte the expected
+asInvoker manifest, and a version resource of the product's version.
 
-Usage: tool_image_check.py MANIFEST EXE...
+Usage: tool_image_check.py VERSION MANIFEST EXE...
 Prints ok/FAIL per check; exit code 0 when all passed.
 """
+import re
 import struct
 import sys
 
 RT_MANIFEST = 24
+RT_VERSION = 16
 # What a clean Windows provides; anything else would have to ship beside the tool.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "wininet.dll", "shell32.dll",
                "advapi32.dll", "ws2_32.dll", "ole32.dll", "gdi32.dll", "comctl32.dll", "wintrust.dll",
@@ -68,12 +70,16 @@ class Image:
 
     def manifests(self):
         """Every RT_MANIFEST resource as (id, language, bytes)."""
+        return self.resources(RT_MANIFEST)
+
+    def resources(self, wanted):
+        """Every resource of type wanted as (id, language, bytes)."""
         root, size = self.directories[2]
         if size == 0:
             return []
         found = []
         for type_id, _, type_dir in self.resource_entries(root, 0):
-            if type_id != RT_MANIFEST:
+            if type_id != wanted:
                 continue
             for name, _, name_dir in self.resource_entries(root, type_dir):
                 for language, _, leaf in self.resource_entries(root, name_dir):
@@ -84,7 +90,8 @@ class Image:
 
 
 def main():
-    manifest = open(sys.argv[1], "rb").read()
+    version = sys.argv[1]
+    manifest = open(sys.argv[2], "rb").read()
     failures = 0
 
     def check(passed, name, detail=""):
@@ -92,7 +99,7 @@ def main():
         print(("ok   " if passed else "FAIL ") + name + ("" if passed else f": {detail}"))
         failures += 0 if passed else 1
 
-    for path in sys.argv[2:]:
+    for path in sys.argv[3:]:
         tool = path.replace("\\", "/").rsplit("/", 1)[-1]
         image = Image(open(path, "rb").read())
         check(image.machine == 0x14C and image.magic == 0x10B, f"{tool}: 32-bit x86",
@@ -106,6 +113,13 @@ def main():
               [(name, language, len(body)) for name, language, body in manifests])
         check(len(manifests) == 1 and manifests[0][2] == manifest, f"{tool}: manifest exact",
               manifests[0][2][:400] if manifests else "none")
+        versions = image.resources(RT_VERSION)
+        text = versions[0][2].decode("utf-16-le", "replace") if len(versions) == 1 else ""
+        # Each value follows its key after one or two NULs (alignment).
+        wanted = {"FileVersion": version, "ProductVersion": version, "ProductName": "Vantorel",
+                  "OriginalFilename": tool}
+        missing = [k for k, v in wanted.items() if not re.search(re.escape(k) + "\0\0?" + re.escape(v) + "\0", text)]
+        check(not missing, f"{tool}: version resource {version}", missing)
 
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
