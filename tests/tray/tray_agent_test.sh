@@ -159,6 +159,10 @@ python3 "$(dirname "$0")/../support/tray_screen.py" strip "$artifacts/tray-state
 for f in win7-balloon win7-popup; do
     python3 "$(dirname "$0")/../support/tray_screen.py" png "$shots/$f.xwd" "$artifacts/$f.png"
 done
+# The README's pictures: the balloon above the icon, the popup where Wine
+# places it.
+python3 "$(dirname "$0")/../support/tray_screen.py" crop "$shots/win7-balloon.xwd" "$artifacts/tray-balloon.png" 544 660 480 108
+python3 "$(dirname "$0")/../support/tray_screen.py" crop "$shots/win7-popup.xwd" "$artifacts/tray-popup.png" 0 590 1024 178
 cp "$scratch/err" "$artifacts/wine-stderr.txt"
 if [ "$failures" != 0 ]; then
     echo "--- requests:"; tail -n 20 "$scratch/access.log"
