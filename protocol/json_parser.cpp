@@ -612,18 +612,27 @@ private:
 
     // A quoted token ends at its closing quote, which is the only unit at
     // which the token's text can read as a complete string; the units in
-    // between change nothing and are skipped.
+    // between change nothing and are skipped. An escaped quote goes on to
+    // the next quote here rather than through the main loop, which text made
+    // of escaped quotes would otherwise enter at every one of them.
     int ReadQuotedToken(char16_t quote, JsonValue& fresh)
     {
-        if (text_[i_] != quote) {
-            SkipTo(FindStop(text_, i_ + 1, quote, quote));
-            return 0;
+        for (;;) {
+            if (text_[i_] == quote) {
+                std::u16string_view body = text_.substr(tokenStart_ + 1, i_ - tokenStart_ - 1);
+                const int result = tokenDecoder_.Scan(body);
+                if (result == 1)
+                    fresh.SetString(tokenDecoder_.Decoded(body));
+                if (result != 0)
+                    return result;
+            }
+            const size_t stop = FindStop(text_, i_ + 1, quote, quote);
+            if (stop >= text_.size() || text_[stop] != quote) {
+                SkipTo(stop);  // the end, or a unit the main loop rejects
+                return 0;
+            }
+            i_ = stop;
         }
-        std::u16string_view body = text_.substr(tokenStart_ + 1, i_ - tokenStart_ - 1);
-        int result = tokenDecoder_.Scan(body);
-        if (result == 1)
-            fresh.SetString(tokenDecoder_.Decoded(body));
-        return result;
     }
 
     // A bare token ends only at a terminator; before that nothing happens.

@@ -47,6 +47,8 @@ TEST(JsonParse, ReportsEachErrorWithItsPositionLineAndColumn)
         {u"[[1],]", u"Invalid end of array, expected another value after separator.", 5, 1, 6},
         {u"{\"a\":\"x\x01\"}", u"Invalid control character.", 7, 1, 8},
         {u"/* \x7f */[]", u"Invalid control character.", 3, 1, 4},
+        {u"[\"a\\\"\x01\"]", u"Invalid control character.", 5, 1, 6},  // right after an escaped quote
+        {u"{\"a\":\"\\\"\\\"\x02\"}", u"Invalid control character.", 10, 1, 11},
         {u"123", u"Invalid first character, expected array, object or comment.", 0, 1, 1},
         {u"  \"a\"", u"Invalid first character, expected array, object or comment.", 2, 1, 3},
         {u"/x", u"Invalid comment block.", 1, 1, 2},
