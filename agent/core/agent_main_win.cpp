@@ -8,10 +8,18 @@
 
 #include <string>
 
-#include "agent/core/agent_parts_win.h"
 #include "agent/core/agent_window_win.h"
 #include "agent/core/file_signature_win.h"
 #include "agent/core/lifecycle_text.h"
+#include "agent/polling/status_pollers_win.h"
+#include "agent/service/package_update_win.h"
+#include "agent/service/service_launcher_win.h"
+#include "agent/service/windows_version.h"
+#include "agent/service/windows_version_win.h"
+#include "agent/tray/tray_icon_win.h"
+#include "agent/tray/tray_menu_win.h"
+#include "agent/tray/tray_popup_placement_win.h"
+#include "agent/upload/drop_target_win.h"
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
@@ -62,11 +70,10 @@ bool RegisterTrayWindowClass(HINSTANCE instance) {
 }
 
 int RunAgent(HINSTANCE instance) {
-    const AgentParts& parts = BuiltInAgentParts();
     AgentGlobals& agent = Agent();
     const DWORD gdiAtStart = GdiObjectCount();
 
-    if (parts.completeUpdateAtStart) parts.completeUpdateAtStart();
+    CompleteUpdateAtStart();
     OleInitialize(nullptr);
     InitCommonControls();
 
@@ -84,9 +91,9 @@ int RunAgent(HINSTANCE instance) {
         return 0;
     }
 
-    if (parts.startStatusPollers) parts.startStatusPollers(state);
-    if (parts.setupServiceEnvironment) parts.setupServiceEnvironment();
-    if (parts.launchLocalService) state->serviceProcess = parts.launchLocalService();
+    StartStatusPollers(state);
+    SetupServiceEnvironment();
+    state->serviceProcess = LaunchLocalService();
 
     agent.agentMessage = RegisterWindowMessageW(Wide(kAgentMessageName).c_str());
     if (!RegisterTrayWindowClass(instance)) FatalAppExitW(0, L"Couldn't register window class!");
@@ -97,25 +104,25 @@ int RunAgent(HINSTANCE instance) {
                                         nullptr, instance, nullptr);
     agent.mainWindow.store(window);
 
-    if (parts.checkWindowsVersion) parts.checkWindowsVersion();
-    const bool vistaOrLater = parts.isVistaOrLater && parts.isVistaOrLater();
-    IUnknown* dropTarget = nullptr;
-    if (vistaOrLater && parts.createDropTarget) dropTarget = parts.createDropTarget(window);
+    if (!osVersionChecked.load()) CheckWindowsVersion();
+    const bool vistaOrLater = isVistaOrLater.load();
+    IDropTarget* dropTarget = nullptr;
+    if (vistaOrLater) CreateDropTarget(window, &dropTarget);
     DragAcceptFiles(window, TRUE);
-    if (parts.startDropFolderCleanup) parts.startDropFolderCleanup();
+    StartDropFolderCleanup();
 
-    if (parts.initTrayIcon) parts.initTrayIcon(window, state);
-    if (parts.startPopupPlacementThread) parts.startPopupPlacementThread();
-    if (parts.startUpdateThread) parts.startUpdateThread(window);
-    if (parts.addTrayIcon) parts.addTrayIcon();
-    if (parts.loadMenuBitmaps) parts.loadMenuBitmaps();
+    InitTrayIcon(window, state);
+    StartPopupPlacementThread();
+    StartUpdateThread(window);
+    AddTrayIcon();
+    LoadMenuBitmaps();
 
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchAgentMessage(message);
     CloseMainWindowNotifier();
 
-    if (!IsWindowVisible(window) && parts.removeTrayIcon) parts.removeTrayIcon();
-    if (vistaOrLater && parts.revokeDropTarget) parts.revokeDropTarget(window, dropTarget);
+    if (!IsWindowVisible(window)) RemoveTrayIcon();
+    if (vistaOrLater) RevokeDropTarget(window, dropTarget);
     OleUninitialize();
     const int exitCode = static_cast<int>(message.wParam);
     ShutdownAgentState(*state);

@@ -6,20 +6,21 @@
 #include <memory>
 #include <string>
 
-#include "agent/core/agent_parts_win.h"
 #include "agent/core/agent_window_win.h"
+#include "agent/tray/tray_icon_win.h"
+#include "agent/tray/tray_menu_win.h"
+#include "agent/upload/drop_target_win.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
 
 namespace vantorel {
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const AgentParts& parts = BuiltInAgentParts();
     const AgentGlobals& agent = Agent();
 
     // Registered numbers first: they are not constants and may equal nothing below.
     if (agent.taskbarCreatedMessage != 0 && message == agent.taskbarCreatedMessage) {
-        if (parts.addTrayIcon) parts.addTrayIcon();
+        AddTrayIcon();
         return DefWindowProcW(window, message, wParam, lParam);
     }
     if (agent.agentMessage != 0 && message == agent.agentMessage) {
@@ -49,20 +50,23 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_DROPFILES:
-        if (parts.handleDropFiles) parts.handleDropFiles(reinterpret_cast<HDROP>(wParam));
+        HandleDropFiles(reinterpret_cast<HDROP>(wParam));
+        SetTrayTooltip(agent.state->GetDisplayName());
+        ShowWindow(window, SW_HIDE);
         break;
     case WM_TRAYICON_NOTIFY:
-        if (parts.onTrayIconNotify) parts.onTrayIconNotify(window, wParam, lParam);
+        OnTrayIconNotify(window, wParam, lParam);
         break;
     case WM_SHOW_BALLOON: {
         // Ownership of both texts came with the message.
         std::unique_ptr<std::wstring> title(reinterpret_cast<std::wstring*>(wParam));
         std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
-        if (parts.showBalloon && title && text) parts.showBalloon(title->c_str(), text->c_str());
+        if (title && text)
+            ShowBalloon(std::u16string(title->begin(), title->end()), std::u16string(text->begin(), text->end()));
         break;
     }
     case WM_REFRESH_TRAYICON:
-        if (parts.refreshTrayIcon) parts.refreshTrayIcon();
+        RefreshTrayIcon();
         return 1;
     case WM_QUIT_REQUEST:
         // Sent synchronously: the sender waits until the service has been told.

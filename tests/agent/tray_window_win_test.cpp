@@ -1,7 +1,8 @@
-// The tray window's procedure, one message at a time, with recording parts
-// in place of the tray icon code, and the ownership of balloon texts: each
-// text a worker thread hands over is freed exactly once, whether the window
-// shows it, is gone, or the loop has ended with it still queued.
+// The tray window's procedure, one message at a time, with recording
+// stand-ins linked in place of the tray icon code, and the ownership of
+// balloon texts: each text a worker thread hands over is freed exactly once,
+// whether the window shows it, is gone, or the loop has ended with it still
+// queued.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/core/agent_parts_win.h"
+#include "agent/tray/tray_icon_win.h"
+#include "agent/tray/tray_menu_win.h"
+#include "agent/upload/drop_target_win.h"
 #include "agent/core/agent_window_win.h"
 
 // ---- counting frees of chosen blocks -------------------------------------
@@ -48,7 +51,7 @@ void operator delete(void* block, std::size_t) noexcept {
     if (!NoteFree(block)) std::free(block);
 }
 
-// ---- recording parts, linked in place of the agent's own ---------------
+// ---- recording stand-ins, linked in place of the agent's own -----------
 namespace {
 
 struct Record {
@@ -59,20 +62,17 @@ struct Record {
 
 }  // namespace
 
+// The calls the window procedure makes into the tray icon, menu and drop code.
 namespace vantorel {
 
-const AgentParts& BuiltInAgentParts() {
-    static const AgentParts parts = [] {
-        AgentParts built;
-        built.addTrayIcon = [] { ++record.addTrayIcon; };
-        built.refreshTrayIcon = [] { ++record.refreshTrayIcon; };
-        built.showBalloon = [](const wchar_t* title, const wchar_t* text) {
-            record.balloons.push_back(std::wstring(title) + L"|" + text);
-        };
-        return built;
-    }();
-    return parts;
+void AddTrayIcon() { ++record.addTrayIcon; }
+void RefreshTrayIcon() { ++record.refreshTrayIcon; }
+void ShowBalloon(const std::u16string& title, const std::u16string& text) {
+    record.balloons.push_back(std::wstring(title.begin(), title.end()) + L"|" + std::wstring(text.begin(), text.end()));
 }
+void SetTrayTooltip(const std::u16string&) {}
+void OnTrayIconNotify(HWND, WPARAM, LPARAM) {}
+void HandleDropFiles(HDROP) {}
 
 }  // namespace vantorel
 
