@@ -61,7 +61,14 @@ std::u16string CutName(std::u16string_view name, size_t limit) {
     std::u16string cut(name.substr(0, stemLength));
     TrimTrailingDotsAndBlanks(cut);
     if (cut.empty()) return {};
-    return cut + std::u16string(extension);
+    std::u16string result = cut + std::u16string(extension);
+    // A cut can leave a device name ("nul   x" becomes "nul"); the prefix
+    // makes it none, and a name starting with it stays none when cut again.
+    if (IsDeviceName(result)) {
+        result.insert(result.begin(), u'_');
+        if (result.size() > limit) return CutName(result, limit);
+    }
+    return result;
 }
 
 std::u16string SafeName(std::u16string_view raw) {

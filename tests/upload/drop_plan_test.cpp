@@ -42,6 +42,8 @@ TEST(DropNames, LongNamesAreCutKeepingTheExtension) {
     const std::u16string name = SafeRelativePath(std::u16string(300, u'a') + u".docx");
     EXPECT_EQ(name.size(), kMaxDropNameLength);
     EXPECT_EQ(name.substr(name.size() - 5), u".docx");
+    // A cut that leaves a device name gets the prefix all the same.
+    EXPECT_EQ(SafeRelativePath(u"nul" + std::u16string(300, u' ') + u"x"), u"_nul");
     // A cut never leaves half of a surrogate pair.
     std::u16string faces;
     for (int i = 0; i < 200; ++i) faces += u"\U0001F600";
