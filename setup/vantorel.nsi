@@ -1,0 +1,208 @@
+; The per-user setup program of Vantorel. Made by setup/make_setup.cmake:
+;   makensis -DVERSION=0.09.25.3 -DVERSION_FIXED=0.9.25.3 -DSTAGE=DIR
+;            -DFILES_NSH=FILE -DOUTFILE=SETUP.EXE [-DSIGN_COMMAND=CMD] vantorel.nsi
+; STAGE holds what is installed; FILES_NSH lists it, for the uninstaller too.
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel user
+ManifestSupportedOS all
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include Sections.nsh
+!include "${FILES_NSH}"
+
+!define PRODUCT Vantorel
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; The agent's window class: what Stolvane.exe asks to quit.
+!define AGENT_CLASS "Vantorel"
+
+!ifdef SIGN_COMMAND
+  !finalize '${SIGN_COMMAND} "%1"'
+  !uninstfinalize '${SIGN_COMMAND} "%1"'
+!endif
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+
+!define MUI_ICON "${STAGE}/Pellick.ico"
+!define MUI_UNICON "${STAGE}/Pellick.ico"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Vantorel.exe"
+; The language chosen is offered again by an upgrade and used by the uninstaller.
+!define MUI_LANGDLL_REGISTRY_ROOT HKCU
+!define MUI_LANGDLL_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MUI_LANGDLL_REGISTRY_VALUENAME "Installer Language"
+
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+; Those of Pellick.dll: en-US, de-DE, fr-FR.
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "German"
+!insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_RESERVEFILE_LANGDLL
+
+VIProductVersion "${VERSION_FIXED}"
+VIFileVersion "${VERSION_FIXED}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT}"
+
+
+; The agent's own wording of its menu item.
+LangString StartWithWindows ${LANG_ENGLISH} "Start with Windows"
+LangString StartWithWindows ${LANG_GERMAN} "Mit Windows starten"
+LangString StartWithWindows ${LANG_FRENCH} "Démarrer avec Windows"
+
+; Asks a running agent to quit, with the installed Stolvane.exe or, when
+; there is none, ours, and waits up to 30 s for its window to go and for
+; Vantorel.exe to be free to replace.
+!macro QUIT_AGENT un
+Function ${un}QuitAgent
+  FindWindow $0 "${AGENT_CLASS}"
+  ${If} $0 = 0
+    Return
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\Stolvane.exe"
+    ExecWait '"$INSTDIR\Stolvane.exe"'
+  ${Else}
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\Stolvane.exe" "${STAGE}/Stolvane.exe"
+    ExecWait '"$PLUGINSDIR\Stolvane.exe"'
+  ${EndIf}
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "${AGENT_CLASS}"
+    ${If} $0 = 0
+      ClearErrors
+      ${IfNot} ${FileExists} "$INSTDIR\Vantorel.exe"
+        ${Break}
+      ${EndIf}
+      FileOpen $2 "$INSTDIR\Vantorel.exe" a
+      ${IfNot} ${Errors}
+        FileClose $2
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    ${If} $1 >= 300
+      DetailPrint "Vantorel is still running."
+      ${Break}
+    ${EndIf}
+    Sleep 100
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro QUIT_AGENT ""
+!insertmacro QUIT_AGENT "un."
+
+Section "!${PRODUCT}" SecMain
+  SectionIn RO
+  Call QuitAgent
+  !insertmacro VANTOREL_INSTALL_FILES
+  SetOutPath "$INSTDIR"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Vantorel.exe"
+  CreateShortcut "$SENDTO\${PRODUCT}.lnk" "$INSTDIR\Pasmiro.exe" "" "$INSTDIR\Pellick.ico"
+SectionEnd
+
+Section /o "$(StartWithWindows)" SecAutostart
+  ; As the agent's own menu writes it.
+  WriteRegStr HKCU "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\Vantorel.exe"'
+SectionEnd
+
+Section "-Register"
+  ${IfNot} ${SectionIsSelected} ${SecAutostart}
+    Call RemoveOwnAutostart
+  ${EndIf}
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Vantorel.exe"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" ${VANTOREL_SIZE_KIB}
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+; The Run value, only when it starts this installation's agent: another
+; installation's is not ours to remove.
+!macro REMOVE_OWN_AUTOSTART un
+Function ${un}RemoveOwnAutostart
+  ReadRegStr $0 HKCU "${RUN_KEY}" "${PRODUCT}"
+  ${If} $0 == '"$INSTDIR\Vantorel.exe"'
+  ${OrIf} $0 == "$INSTDIR\Vantorel.exe"
+    DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REMOVE_OWN_AUTOSTART ""
+!insertmacro REMOVE_OWN_AUTOSTART "un."
+
+Function .onInit
+  !insertmacro MUI_LANGDLL_DISPLAY
+  ; An upgrade keeps the choice: ticked when this installation starts with Windows.
+  ReadRegStr $0 HKCU "${RUN_KEY}" "${PRODUCT}"
+  ${If} $0 == '"$INSTDIR\Vantorel.exe"'
+    !insertmacro SelectSection ${SecAutostart}
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  !insertmacro MUI_UNGETLANGUAGE
+FunctionEnd
+
+Section "Uninstall"
+  Call un.QuitAgent
+  !insertmacro VANTOREL_REMOVE_FILES
+  Delete "$INSTDIR\uninstall.exe"
+  ; What the agent's update keeps beside itself: downloads, half-made copies,
+  ; the new copy, markers and the records of what it unpacked.
+  Delete "$INSTDIR\Version-*-pkg.7z"
+  Delete "$INSTDIR\jre.7z"
+  Delete "$INSTDIR\dependency.7z"
+  Delete "$INSTDIR\*.download"
+  Delete "$INSTDIR\*.partial"
+  Delete "$INSTDIR\newVantorel.exe"
+  Delete "$INSTDIR\oldVantorel.exe"
+  Delete "$INSTDIR\first_run"
+  Delete "$INSTDIR\jre.installed"
+  Delete "$INSTDIR\dependency.installed"
+  Delete "$INSTDIR\unpack_svc.cmd"
+  Delete "$INSTDIR\unpack_jre.cmd"
+  Delete "$INSTDIR\unpack_lib.cmd"
+  ; Without /r: what the user put there stays, and so does the folder.
+  RMDir "$INSTDIR"
+  ${If} "$INSTDIR" == "$LOCALAPPDATA\Programs\${PRODUCT}"
+    RMDir "$LOCALAPPDATA\Programs"
+  ${EndIf}
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  Delete "$SENDTO\${PRODUCT}.lnk"
+  Call un.RemoveOwnAutostart
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; Made for our entry when the user had no other.
+  DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"
+  ; The agent's copies of dropped things, and its folder when nothing else is in it.
+  FindFirst $0 $1 "$TEMP\Vantorel\drop-*"
+  ${DoWhile} $1 != ""
+    RMDir /r "$TEMP\Vantorel\$1"
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+  RMDir "$TEMP\Vantorel"
+SectionEnd
