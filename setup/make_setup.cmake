@@ -52,7 +52,7 @@ foreach(_file IN LISTS _files)
     set(_current_dir "${_dir}")
   endif()
   nsis_quote(_win "${_file}")
-  string(REPLACE "$" "$$" _source "${STAGE}/${_file}")
+  set(_source "${STAGE}/${_file}")  # taken as written: File does not read $$ in its source
   string(APPEND _install "  File \"${_source}\"\n")
   string(APPEND _remove "  Delete \"$INSTDIR\\${_win}\"\n")
   file(SIZE "${STAGE}/${_file}" _size)

@@ -5,7 +5,7 @@
 // and the silent
 // uninstall. The script checks the files and the service's logs
 // (SYNC\log-STAGE.json).
-//   setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE STAND_IN_EXE PATHS VERSION
+//   setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE PATHS VERSION
 // PATHS: UTF-8 file of the paths to send, one a line.
 #include <windows.h>
 #include <objbase.h>
@@ -206,12 +206,12 @@ std::wstring SignatureDiagnostic(const std::wstring& install) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 7) {
-        std::printf("usage: setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE STAND_IN_EXE PATHS VERSION\n");
+    if (argc != 6) {
+        std::printf("usage: setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE PATHS VERSION\n");
         return 2;
     }
     sync = argv[1];
-    const std::wstring setup = argv[2], signedSetup = argv[3], standIn = argv[4], version = argv[6];
+    const std::wstring setup = argv[2], signedSetup = argv[3], version = argv[5];
     CoInitialize(nullptr);
     const std::wstring install = KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\Vantorel";
     const wchar_t* uninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantorel";
@@ -298,10 +298,7 @@ int wmain(int argc, wchar_t** argv) {
     Step(L"installed");
 
     // Send To with two paths, the agent not running: it is started, one request.
-    CreateDirectoryW((install + L"\\jre").c_str(), nullptr);
-    CreateDirectoryW((install + L"\\jre\\bin").c_str(), nullptr);
-    CopyFileW(standIn.c_str(), (install + L"\\jre\\bin\\javaw.exe").c_str(), FALSE);
-    std::ifstream pathsFile(argv[5]);
+    std::ifstream pathsFile(argv[4]);
     std::wstring arguments;
     for (std::string line; std::getline(pathsFile, line);)
         if (!line.empty()) arguments += (arguments.empty() ? L"\"" : L" \"") + Widen(line) + L"\"";
@@ -321,7 +318,8 @@ int wmain(int argc, wchar_t** argv) {
     CreateDirectoryW(agentTemp.c_str(), nullptr);
     CreateDirectoryW((agentTemp + L"\\drop-0000018c2b3f4a00-00000010-00000001").c_str(), nullptr);
     WriteFile(agentTemp + L"\\drop-0000018c2b3f4a00-00000010-00000001\\mail.eml", "Subject: hello\r\n");
-    // And what an update leaves beside the agent.
+    // And what an update leaves beside the agent, and a file of the user's.
+    WriteFile(install + L"\\notes.txt", "mine");
     for (const wchar_t* name : {L"Version-0.09.26.0-pkg.7z", L"jre.7z", L"jre.installed", L"first_run",
                                 L"newVantorel.exe", L"Vantorel.exe.partial", L"dependency.7z.download"})
         WriteFile(install + L"\\" + name, "x");
@@ -335,7 +333,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(code == 0 && gone, "silent uninstall ends and removes its entry", std::to_wstring(code));
     Check(!AgentRuns(), "the uninstall made the agent quit");
     Check(!Exists(agentTemp), "the agent's drop folders are removed");
-    Check(Exists(install + L"\\jre\\bin\\javaw.exe"), "a file the user put there stays");
+    Check(Exists(install + L"\\notes.txt"), "a file the user put there stays");
     SaveLog(L"uninstall");
     return driver::Finish();
 }
