@@ -67,6 +67,9 @@ LangString StartWithWindows ${LANG_ENGLISH} "Start with Windows"
 LangString StartWithWindows ${LANG_GERMAN} "Mit Windows starten"
 LangString StartWithWindows ${LANG_FRENCH} "Démarrer avec Windows"
 
+; Set when the setup found the agent running: a silent upgrade starts it again.
+Var AgentWasRunning
+
 ; Asks a running agent to quit, with the installed Stolvane.exe or, when
 ; there is none, ours, and waits up to 30 s for its window to go and for
 ; Vantorel.exe to be free to replace.
@@ -76,6 +79,9 @@ Function ${un}QuitAgent
   ${If} $0 = 0
     Return
   ${EndIf}
+  !if "${un}" == ""
+    StrCpy $AgentWasRunning 1
+  !endif
   ${If} ${FileExists} "$INSTDIR\Stolvane.exe"
     ExecWait '"$INSTDIR\Stolvane.exe"'
   ${Else}
@@ -138,6 +144,11 @@ Section "-Register"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" ${VANTOREL_SIZE_KIB}
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ; Shown, the finish page offers to start it.
+  ${If} ${Silent}
+  ${AndIf} $AgentWasRunning == 1
+    Exec '"$INSTDIR\Vantorel.exe"'
+  ${EndIf}
 SectionEnd
 
 ; The Run value, only when it starts this installation's agent: another

@@ -249,12 +249,20 @@ int wmain(int argc, wchar_t** argv) {
     bool aged = true;
     for (const wchar_t* file : ours) aged = SetWriteTime(install + L"\\" + file, &oldTime) && aged;
     SaveLog(L"before-upgrade");
+    DWORD oldAgentId = 0;
+    GetWindowThreadProcessId(FindWindowW(L"Vantorel", nullptr), &oldAgentId);
+    const HANDLE oldAgent = OpenProcess(SYNCHRONIZE, FALSE, oldAgentId);
     const DWORD started = GetTickCount();
     code = Run(L"\"" + signedSetup + L"\" /S", 120000);
     const DWORD took = GetTickCount() - started;
     Check(code == 0, "silent upgrade ends with 0", std::to_wstring(code));
     std::printf("time upgrade-ms %lu\n", took);
-    Check(!AgentRuns(), "the upgrade made the running agent quit");
+    Check(oldAgent && WaitForSingleObject(oldAgent, 0) == WAIT_OBJECT_0, "the upgrade made the running agent quit");
+    if (oldAgent) CloseHandle(oldAgent);
+    DWORD newAgentId = 0;
+    Check(WaitFor(20000, AgentRuns) && GetWindowThreadProcessId(FindWindowW(L"Vantorel", nullptr), &newAgentId) &&
+              newAgentId != oldAgentId,
+          "and started the new agent");
     bool replaced = aged;
     for (const wchar_t* file : ours) {
         FILETIME now = {};
@@ -297,7 +305,7 @@ int wmain(int argc, wchar_t** argv) {
     Check(signature == L"signed", "verifysignature reports the installed agent signed", signature);
     Step(L"installed");
 
-    // Send To with two paths, the agent not running: it is started, one request.
+    // Send To with two paths to the upgraded agent: one request.
     std::ifstream pathsFile(argv[4]);
     std::wstring arguments;
     for (std::string line; std::getline(pathsFile, line);)
@@ -308,7 +316,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring target = LinkTarget(sendTo, &folder);
     code = Run(L"\"" + target + L"\" " + arguments, 90000, nullptr, folder);
     Check(code == 0, "Send To shortcut with two paths ends with 0", std::to_wstring(code));
-    Check(AgentRuns(), "the new agent was started and runs");
+    Check(AgentRuns(), "the agent still runs");
     SaveLog(L"sendto");
 
     // Silent uninstall while the agent runs, with a drop folder of the agent's.

@@ -99,7 +99,8 @@ def tree(root):
 layout, install = sys.argv[1:]
 extra, missing = tree(install) - tree(layout), tree(layout) - tree(install)
 differ = [f for f in tree(layout) & tree(install) if not filecmp.cmp(os.path.join(layout, f), os.path.join(install, f), False)]
-ok = extra == {'uninstall.exe'} and not missing and not differ
+# The running stand-in playing Java has left its mark of life too.
+ok = extra <= {'uninstall.exe', 'jre/bin/javaw-alive.txt'} and 'uninstall.exe' in extra and not missing and not differ
 ok or print('  extra %s, missing %s, differ %s' % (sorted(extra), sorted(missing), differ))
 sys.exit(not ok)
 PY
@@ -135,7 +136,8 @@ def requests(stage, name):
     return [e for e in json.load(open(path)) if e['request'] == name] if os.path.exists(path) else None
 def check(ok, name):
     print(('pass ' if ok else 'fail ') + name)
-check(bool(requests('upgrade', 'shutdown')), 'upgrade: the quitting agent told the service to shut down')
+# One from the agent that quits, one from the new agent as it starts.
+check(len(requests('upgrade', 'shutdown') or []) >= 2, 'upgrade: the old agent and the new one each shut the service down')
 uploads = requests('sendto', 'filetransfer') or []
 check(len(uploads) == 1 and uploads[0]['body_hex'] == expected and uploads[0]['status'] == 200,
       'Send To: one upload request with both paths, accepted')
