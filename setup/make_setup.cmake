@@ -1,7 +1,8 @@
 # Makes the setup program (cmake -P, from setup/CMakeLists.txt): copies the
 # install layout and the service's files into STAGE, signs our binaries there
 # when SIGNING is on, writes the lists of what is installed and removed
-# (files.nsh), and runs makensis, quiet unless it fails.
+# (files.nsh), and runs makensis, quiet unless it fails. VERSION is the
+# product version, VERSION_NUMBERS its four numbers ("0.9.25.3").
 file(REMOVE_RECURSE "${STAGE}")
 file(COPY "${LAYOUT}/" DESTINATION "${STAGE}")
 if(SERVICE_FILES)
@@ -70,18 +71,7 @@ file(WRITE "${_work}/files.nsh"
   "!macro VANTOREL_INSTALL_FILES\n${_install}!macroend\n"
   "!macro VANTOREL_REMOVE_FILES\n${_remove}!macroend\n")
 
-# Four numbers for the setup's own version resource; "09" reads as 9.
-string(REPLACE "." ";" _numbers "${VERSION}")
-list(APPEND _numbers 0 0 0 0)
-list(SUBLIST _numbers 0 4 _numbers)
-set(_fixed)
-foreach(_n IN LISTS _numbers)
-  math(EXPR _n "${_n}")
-  list(APPEND _fixed ${_n})
-endforeach()
-string(REPLACE ";" "." _fixed "${_fixed}")
-
-set(_defines "-DVERSION=${VERSION}" "-DVERSION_FIXED=${_fixed}" "-DSTAGE=${STAGE}"
+set(_defines "-DVERSION=${VERSION}" "-DVERSION_FIXED=${VERSION_NUMBERS}" "-DSTAGE=${STAGE}"
              "-DFILES_NSH=${_work}/files.nsh" "-DOUTFILE=${OUTPUT}")
 if(SIGNING)
   set(_sign_command "\"${CMAKE_COMMAND}\"")
