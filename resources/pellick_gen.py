@@ -3,6 +3,7 @@
 
     pellick_gen.py images OUTDIR          icons, menu bitmaps, Pellick.ico, Pellick16.ico
     pellick_gen.py rc STRINGS LANGID IMAGEDIR OUT.rc
+    pellick_gen.py wizard OUT.bmp         the setup program's side picture
     pellick_gen.py preview OUTDIR         PNG sheets of every picture, for review
 
 Pictures are drawn from signed distance fields: each shape knows its distance
@@ -417,6 +418,27 @@ def write_images(out_dir):
     write_file(os.path.join(out_dir, 'Pellick.ico'), ico_bytes([app_icon(s) for s in ICON_SIZES]))
     write_file(os.path.join(out_dir, 'Pellick16.ico'), ico_bytes([app_icon(16)]))
 
+def wizard_bmp():
+    """The setup's welcome and finish pages' picture, 164 x 314 (what they
+    show at 96 dpi): the application's white cloud on its blue, 24-bit."""
+    width, height, top = 164, 314, 56
+    sky = vertical(BLUE_TOP, BLUE_BOTTOM)
+    c = Canvas(width)
+    c.fill(cloud(0.0, 0.0, 0.70), flat(WHITE))
+    px = c.rgba8(True)
+    rows = []
+    for j in reversed(range(height)):
+        row = bytearray()
+        for i in range(width):
+            r, g, b = (v * 255 for v in sky((i + 0.5) / width, (j + 0.5) / height))
+            if top <= j < top + width:
+                cr, cg, cb, ca = px[(j - top) * width + i]
+                r, g, b = (cv + v * (255 - ca) / 255 for cv, v in ((cr, r), (cg, g), (cb, b)))
+            row += struct.pack('BBB', *(min(255, int(v + 0.5)) for v in (b, g, r)))
+        rows.append(bytes(row))  # 164 * 3 is a multiple of 4: no padding
+    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, 0, 0, 0, 0, 0) + b''.join(rows)
+    return struct.pack('<2sIHHI', b'BM', 14 + len(info), 0, 0, 54) + info
+
 # ---- review sheets -------------------------------------------------------------
 
 def png(width, height, rgba_rows):
@@ -459,6 +481,8 @@ def main(argv):
         write_images(argv[2])
     elif len(argv) == 6 and argv[1] == 'rc':
         write_rc(argv[2], argv[3], argv[4], argv[5])
+    elif len(argv) == 3 and argv[1] == 'wizard':
+        write_file(argv[2], wizard_bmp())
     elif len(argv) == 3 and argv[1] == 'preview':
         write_preview(argv[2])
     else:

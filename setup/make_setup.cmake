@@ -2,7 +2,8 @@
 # install layout and the service's files into STAGE, signs our binaries there
 # when SIGNING is on, writes the lists of what is installed and removed
 # (files.nsh), and runs makensis, quiet unless it fails. VERSION is the
-# product version, VERSION_NUMBERS its four numbers ("0.9.25.3").
+# product version, VERSION_NUMBERS its four numbers ("0.9.25.3"), BITMAP the
+# picture of the first and last pages.
 file(REMOVE_RECURSE "${STAGE}")
 file(COPY "${LAYOUT}/" DESTINATION "${STAGE}")
 if(SERVICE_FILES)
@@ -72,7 +73,7 @@ file(WRITE "${_work}/files.nsh"
   "!macro VANTOREL_REMOVE_FILES\n${_remove}!macroend\n")
 
 set(_defines "-DVERSION=${VERSION}" "-DVERSION_FIXED=${VERSION_NUMBERS}" "-DSTAGE=${STAGE}"
-             "-DFILES_NSH=${_work}/files.nsh" "-DOUTFILE=${OUTPUT}")
+             "-DFILES_NSH=${_work}/files.nsh" "-DOUTFILE=${OUTPUT}" "-DBITMAP=${BITMAP}")
 if(SIGNING)
   set(_sign_command "\"${CMAKE_COMMAND}\"")
   foreach(_arg IN LISTS _sign_args)

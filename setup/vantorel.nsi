@@ -1,6 +1,6 @@
 ; The per-user setup program of Vantorel. Made by setup/make_setup.cmake:
 ;   makensis -DVERSION=0.09.25.3 -DVERSION_FIXED=0.9.25.3 -DSTAGE=DIR
-;            -DFILES_NSH=FILE -DOUTFILE=SETUP.EXE [-DSIGN_COMMAND=CMD] vantorel.nsi
+;            -DFILES_NSH=FILE -DOUTFILE=SETUP.EXE -DBITMAP=BMP [-DSIGN_COMMAND=CMD] vantorel.nsi
 ; STAGE holds what is installed; FILES_NSH lists it, for the uninstaller too.
 Unicode true
 SetCompressor /SOLID lzma
@@ -31,6 +31,8 @@ BrandingText "${PRODUCT} ${VERSION}"
 
 !define MUI_ICON "${STAGE}/Pellick.ico"
 !define MUI_UNICON "${STAGE}/Pellick.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${BITMAP}"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${BITMAP}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Vantorel.exe"
