@@ -72,9 +72,16 @@ LangString StartWithWindows ${LANG_FRENCH} "Démarrer avec Windows"
 ; Set when the setup found the agent running: a silent upgrade starts it again.
 Var AgentWasRunning
 
+LangString StillRunning ${LANG_ENGLISH} "Vantorel is still running and does not respond. End it (or restart Windows), then choose Retry."
+LangString StillRunning ${LANG_GERMAN} "Vantorel läuft noch und reagiert nicht. Beenden Sie es (oder starten Sie Windows neu) und wählen Sie dann Wiederholen."
+LangString StillRunning ${LANG_FRENCH} "Vantorel est toujours en cours d'exécution et ne répond pas. Fermez-le (ou redémarrez Windows), puis choisissez Réessayer."
+
 ; Asks a running agent to quit, with the installed Stolvane.exe or, when
 ; there is none, ours, and waits up to 30 s for its window to go and for
-; Vantorel.exe to be free to replace.
+; Vantorel.exe to be free to replace. Stolvane.exe waits for the agent to
+; answer, so it is not waited for: a hung agent would hold the setup for
+; good. When the agent stays, the user may retry; otherwise (and silently)
+; the setup ends with nothing changed.
 !macro QUIT_AGENT un
 Function ${un}QuitAgent
   FindWindow $0 "${AGENT_CLASS}"
@@ -85,33 +92,36 @@ Function ${un}QuitAgent
     StrCpy $AgentWasRunning 1
   !endif
   ${If} ${FileExists} "$INSTDIR\Stolvane.exe"
-    ExecWait '"$INSTDIR\Stolvane.exe"'
+    StrCpy $3 "$INSTDIR\Stolvane.exe"
   ${Else}
     InitPluginsDir
     File "/oname=$PLUGINSDIR\Stolvane.exe" "${STAGE}/Stolvane.exe"
-    ExecWait '"$PLUGINSDIR\Stolvane.exe"'
+    StrCpy $3 "$PLUGINSDIR\Stolvane.exe"
   ${EndIf}
+  again:
+  Exec '"$3"'
   StrCpy $1 0
   ${Do}
     FindWindow $0 "${AGENT_CLASS}"
     ${If} $0 = 0
       ClearErrors
       ${IfNot} ${FileExists} "$INSTDIR\Vantorel.exe"
-        ${Break}
+        Return
       ${EndIf}
       FileOpen $2 "$INSTDIR\Vantorel.exe" a
       ${IfNot} ${Errors}
         FileClose $2
-        ${Break}
+        Return
       ${EndIf}
     ${EndIf}
     IntOp $1 $1 + 1
     ${If} $1 >= 300
-      DetailPrint "Vantorel is still running."
       ${Break}
     ${EndIf}
     Sleep 100
   ${Loop}
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(StillRunning)" /SD IDCANCEL IDRETRY again
+  Abort "$(StillRunning)"
 FunctionEnd
 !macroend
 !insertmacro QUIT_AGENT ""

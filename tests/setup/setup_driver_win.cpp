@@ -240,6 +240,30 @@ int wmain(int argc, wchar_t** argv) {
     Check(WaitFor(20000, AgentRuns), "the finish page started the agent");
     Check(Registry(HKEY_CURRENT_USER, runKey, L"Vantorel") == L"<no value>", "does not start with Windows by default");
 
+    // A hung agent, played by a window of the agent's class that never
+    // answers: the silent setup gives up after its wait and changes nothing.
+    Run(L"\"" + install + L"\\Stolvane.exe\"", 30000);
+    WaitFor(20000, [] { return !AgentRuns(); });
+    WNDCLASSW hungClass = {};
+    hungClass.lpfnWndProc = DefWindowProcW;
+    hungClass.hInstance = GetModuleHandleW(nullptr);
+    hungClass.lpszClassName = L"Vantorel";
+    RegisterClassW(&hungClass);
+    HWND hung = CreateWindowW(L"Vantorel", L"", 0, 0, 0, 0, 0, nullptr, nullptr, hungClass.hInstance, nullptr);
+    FILETIME before = {}, after = {};
+    SetWriteTime(install + L"\\Vantorel.exe", nullptr, &before);
+    code = Run(L"\"" + signedSetup + L"\" /S", 120000);
+    SetWriteTime(install + L"\\Vantorel.exe", nullptr, &after);
+    Check(hung && code == 2, "over an agent that does not quit the silent setup ends with 2", std::to_wstring(code));
+    Check(CompareFileTime(&before, &after) == 0, "and leaves the installed agent as it was");
+    DestroyWindow(hung);
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&message);
+    UnregisterClassW(L"Vantorel", hungClass.hInstance);
+    HANDLE restarted = nullptr;
+    Run(L"\"" + install + L"\\Vantorel.exe\"", 0, &restarted, install);
+    if (restarted) CloseHandle(restarted);
+    Check(WaitFor(30000, AgentRuns), "the agent runs again");
+
     // Silently over the running agent: it is asked to quit, the files are replaced.
     const wchar_t* ours[] = {L"Vantorel.exe", L"Pasmiro.exe", L"Stolvane.exe", L"Pellick.dll", L"de-DE\\Pellick.dll",
                              L"fr-FR\\Pellick.dll", L"en-US\\Pellick.dll"};
