@@ -19,6 +19,7 @@
 #include "agent/tray/tray_icon_win.h"
 #include "agent/tray/tray_menu_win.h"
 #include "agent/tray/tray_popup_placement_win.h"
+#include "agent/upload/drop_items_win.h"
 #include "agent/upload/drop_target_win.h"
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
@@ -109,11 +110,12 @@ int RunAgent(HINSTANCE instance) {
     IDropTarget* dropTarget = nullptr;
     if (vistaOrLater) CreateDropTarget(window, &dropTarget);
     DragAcceptFiles(window, TRUE);
-    StartDropFolderCleanup();
 
     InitTrayIcon(window, state);
     StartPopupPlacementThread();
-    StartUpdateThread(window);
+    // Old drop folders go first on the update thread, which has two minutes
+    // to spare, so that a large one does not hold up the start.
+    StartUpdateThread(window, RemoveOldDropFolders);
     AddTrayIcon();
     LoadMenuBitmaps();
 

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -316,11 +317,28 @@ private:
     HWND window_;
 };
 
-unsigned __stdcall UpdateThread(void* window) {
-    WindowsUpdateHost host(static_cast<HWND>(window));
+struct UpdateThreadStart {
+    HWND window;
+    void (*beforeFirstCheck)();
+};
+
+unsigned __stdcall UpdateThread(void* argument) {
+    const UpdateThreadStart start = *static_cast<UpdateThreadStart*>(argument);
+    delete static_cast<UpdateThreadStart*>(argument);
+    const DWORD started = GetTickCount();
+    if (start.beforeFirstCheck) {
+        try {
+            start.beforeFirstCheck();
+        } catch (...) {
+            // Out of memory: the chore is dropped, the updates go on.
+        }
+    }
+    WindowsUpdateHost host(start.window);
     const UpdateSettings& settings = BuiltInUpdateSettings();
     const std::u16string transferStatus(ServiceUrl(ServiceRequest::TransferStatus));
-    ::Sleep(settings.firstCheckDelayMs);
+    // The first check stays where it was due, whatever the chore took.
+    const DWORD spent = GetTickCount() - started;
+    ::Sleep(spent < settings.firstCheckDelayMs ? settings.firstCheckDelayMs - spent : 0);
     for (;;) {
         try {
             RunUpdatePass(host, settings, transferStatus);
@@ -422,9 +440,15 @@ void CompleteUpdateAtStart() {
     }
 }
 
-void StartUpdateThread(HWND window) {
-    const uintptr_t thread = _beginthreadex(nullptr, 0, UpdateThread, window, 0, nullptr);
-    if (thread != 0) CloseHandle(reinterpret_cast<HANDLE>(thread));
+void StartUpdateThread(HWND window, void (*beforeFirstCheck)()) {
+    auto* start = new (std::nothrow) UpdateThreadStart{window, beforeFirstCheck};
+    if (!start) return;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, UpdateThread, start, 0, nullptr);
+    if (thread == 0) {
+        delete start;
+        return;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 }  // namespace vantorel

@@ -16,8 +16,11 @@ namespace vantorel {
 void CompleteUpdateAtStart();
 
 // Starts the thread that looks for updates while the agent runs; it posts
-// WM_QUIT to window when it has handed over to a new copy.
-void StartUpdateThread(HWND window);
+// WM_QUIT to window when it has handed over to a new copy. beforeFirstCheck,
+// when given, runs on that thread first, within the wait for the first
+// check: a start-up chore that would otherwise need a thread of its own
+// (under Wine each thread keeps about 1 MiB of touched stack).
+void StartUpdateThread(HWND window, void (*beforeFirstCheck)() = nullptr);
 
 // Streams url into path through a temporary file beside it, so that path is
 // replaced only by a complete download: the reply must be 200, non-empty,

@@ -1,7 +1,6 @@
 #include "agent/upload/drop_target_win.h"
 
 #include <ole2.h>
-#include <process.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -205,11 +204,6 @@ private:
 #pragma GCC diagnostic pop
 #endif
 
-unsigned __stdcall DropFolderCleanupThread(void*) {
-    RemoveOldDropFolders();
-    return 0;
-}
-
 }  // namespace
 
 HRESULT CreateDropTarget(HWND window, IDropTarget** target) {
@@ -245,11 +239,6 @@ void HandleDropFiles(HDROP drop) {
         OutputDebugStringW(L"Drop: out of memory\n");
     }
     DragFinish(drop);
-}
-
-void StartDropFolderCleanup() {
-    const uintptr_t thread = _beginthreadex(nullptr, 0, DropFolderCleanupThread, nullptr, 0, nullptr);
-    if (thread != 0) CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 }  // namespace vantorel

@@ -20,8 +20,4 @@ void RevokeDropTarget(HWND window, IDropTarget* target);
 // ends the drop. The caller refreshes the tooltip and hides the window.
 void HandleDropFiles(HDROP drop);
 
-// Removes the drop folders older than a week, on a thread of its own so that
-// a large old drop does not hold up the start.
-void StartDropFolderCleanup();
-
 }  // namespace vantorel
