@@ -17,7 +17,8 @@ cases=0
 # lock, so no program started by the test inherits it.
 _port_lock_holder=
 _hold_service_port() {
-    local lock=${TMPDIR:-/tmp}/vantorel-service-port-9333.lock
+    # A fixed path, whatever TMPDIR says: the port is the whole machine's.
+    local lock=/tmp/vantorel-service-port-9333.lock
     flock -o "$lock" sh -c 'touch "$1"; exec tail --pid="$2" -f /dev/null' sh "$scratch/port-held" "$$" &
     _port_lock_holder=$!
     for _ in $(seq 18000); do

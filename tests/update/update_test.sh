@@ -17,7 +17,7 @@ trap 'stop_package_server; _service_test_cleanup' EXIT
 
 # The package server's port is compiled into the test agents: one test at a
 # time on this machine.
-exec {port_lock}>"${TMPDIR:-/tmp}/vantorel-package-port-$port.lock"
+exec {port_lock}>"/tmp/vantorel-package-port-$port.lock"
 flock -w 900 "$port_lock" || { echo "port $port stayed taken"; exit 1; }
 
 pki=$scratch/pki bins=$scratch/bins variants=$scratch/variants served=$scratch/served
