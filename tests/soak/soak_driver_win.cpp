@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/com_object_win.h"
 #include "tests/support/driver_checks_win.h"
 #include "tests/support/sim_control_win.h"
 #include "tests/support/wine_version_win.h"
@@ -34,6 +35,7 @@
 namespace {
 
 using driver::Check;
+using driver::ComObject;
 using driver::SimGet;
 
 constexpr UINT WM_QUIT_REQUEST = 0x405;
@@ -314,31 +316,6 @@ void ChooseFromMenu(int round, bool calm) {
 
 // ---- drops -----------------------------------------------------------------------
 
-template <class Interface, const IID& kIid>
-class ComObject : public Interface {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == kIid) {
-            *object = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG count = InterlockedDecrement(&references_);
-        if (count == 0) delete this;
-        return count;
-    }
-
-protected:
-    virtual ~ComObject() = default;
-
-private:
-    LONG references_ = 1;
-};
 
 const UINT kGroupFormat = RegisterClipboardFormatW(L"FileGroupDescriptorW");
 const UINT kContentsFormat = RegisterClipboardFormatW(L"FileContents");
