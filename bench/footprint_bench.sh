@@ -9,7 +9,7 @@
 # the agent's menu open, and after DROPS drops (the floor sending as many
 # upload requests). Prints one line per phase: CPU per second of each
 # (process, then wineserver), their ratio, requests per second of each, and
-# the private dirty memory of each process.
+# the private dirty memory and thread count of each process.
 # Usage: footprint_bench.sh [--seconds S] [--slice S] [--drops N] NATIVE_BUILD RUNNER TEMPLATE_PREFIX
 #                           PREFIX INSTALL_DIR STAND_IN_EXE DRIVER_EXE FLOOR_EXE
 #   --seconds: measured time of each program in each phase (60); --slice: length of a turn (3)
@@ -83,7 +83,7 @@ requests() { curl -s "http://127.0.0.1:9333/sim/state" | python3 -c 'import json
 hz=$(getconf CLK_TCK)
 
 # One turn of WHO (agent or floor): the other stopped, WHO running for a slice.
-declare -A ws_ticks requests_made memory
+declare -A ws_ticks requests_made memory threads
 turn() {
     local who=$1 pid other w0 r0
     if [ "$who" = agent ]; then pid=$agent_pid other=$floor_pid; else pid=$floor_pid other=$agent_pid; fi
@@ -94,6 +94,7 @@ turn() {
     ws_ticks[$who]=$((ws_ticks[$who] + $(cpu_ticks "$ws_pid") - w0))
     requests_made[$who]=$((requests_made[$who] + $(requests) - r0))
     memory[$who]=$(private_dirty_kib "$pid")
+    threads[$who]=$(ls "/proc/$pid/task" | wc -l)
 }
 
 # PHASE: turns until each has run $seconds, then one line of figures.
@@ -110,15 +111,15 @@ measure() {
     resume_both
     python3 - "$phase" "$hz" "$((rounds * slice))" "$a" "${ws_ticks[agent]}" "$f" "${ws_ticks[floor]}" \
         "${requests_made[agent]}" "${requests_made[floor]}" "${memory[agent]}" "${memory[floor]}" \
-        >> "$scratch/figures" <<'PY'
+        "${threads[agent]}" "${threads[floor]}" >> "$scratch/figures" <<'PY'
 import sys
 phase, hz, span = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
-a, aws, f, fws, ar, fr, am, fm = (int(x) for x in sys.argv[4:12])
+a, aws, f, fws, ar, fr, am, fm, at, ft = (int(x) for x in sys.argv[4:14])
 ms = lambda ticks: ticks * 1000.0 / hz / span
 agent, floor = ms(a + aws), ms(f + fws)
-print("figure %-10s %6.1f = %5.1f + %5.1f %6.1f = %5.1f + %5.1f %6.3f %6.1f %5.1f %7.2f %6.2f %+6.2f" % (
+print("figure %-10s %6.1f = %5.1f + %5.1f %6.1f = %5.1f + %5.1f %6.3f %6.1f %5.1f %7.2f %6.2f %+6.2f %4d %4d" % (
           phase, agent, ms(a), ms(aws), floor, ms(f), ms(fws), agent / floor if floor else 0,
-          ar / span, fr / span, am / 1024, fm / 1024, (am - fm) / 1024))
+          ar / span, fr / span, am / 1024, fm / 1024, (am - fm) / 1024, at, ft))
 PY
 }
 
@@ -151,8 +152,8 @@ load="$load, at the end $(cut -d' ' -f1-3 /proc/loadavg)"
 figures=$(cat "$scratch/figures" 2>/dev/null)
 tr -d '\r' < "$scratch/out" | grep -v '^figure'
 echo "load $load"
-echo "figure per second: CPU ms (process + wineserver)                requests      private dirty MiB"
-echo "figure phase       agent                floor                ratio  agent floor   agent  floor   diff"
+echo "figure per second: CPU ms (process + wineserver)                requests      private dirty MiB    threads"
+echo "figure phase       agent                floor                ratio  agent floor   agent  floor   diff agent floor"
 printf '%s\n' "$figures"
 expect "driver checks passed" grep -qx '0 failed' <(tr -d '\r' < "$scratch/out")
 expect "figures of all four phases" test "$(printf '%s\n' "$figures" | grep -c '^figure')" = 4

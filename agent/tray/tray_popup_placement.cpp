@@ -73,6 +73,10 @@ PopupDecision DecidePopupPlacement(const PopupPassInput& input, PopupPlacementSt
     return decision;
 }
 
+bool IsPassAtRest(const PopupPlacementState& state, bool leftButtonHeld) {
+    return !leftButtonHeld && state == PopupPlacementState{};
+}
+
 bool ApplyTaskbarChildWindow(ScreenRect& area, std::u16string_view className, const ScreenRect& window) {
     if (className == u"TrayNotifyWnd") {
         area = window;

@@ -69,6 +69,10 @@ bool IsInKeepShownZone(const ScreenRect& icon, ScreenPoint pointer);
 // up (which also restarts the count) or leaves the keep-shown zone.
 PopupDecision DecidePopupPlacement(const PopupPassInput& input, PopupPlacementState state);
 
+// Whether a pass, whatever the pointer's place, could change nothing but
+// hide the window: button up, and nothing counted or shown.
+bool IsPassAtRest(const PopupPlacementState& state, bool leftButtonHeld);
+
 // ---- estimates of the notification area ----------------------------------
 
 // Apply one descendant window of the taskbar, in enumeration order, to the

@@ -55,16 +55,22 @@ unsigned __stdcall TrayPopupPlacementThread(void*) {
     PopupPlacementState state;
     for (;;) {
         Sleep(kPlacementPeriodMs);
+        const HWND window = GetTrayIconIdentity().window;
+        const bool leftButtonHeld = (GetKeyState(VK_LBUTTON) & 0xFF00) != 0;
+        // At rest a pass can only hide a window that is hidden already, and
+        // asking where the icon is costs a walk over the taskbar's windows
+        // where the shell cannot say: ten times a second, the agent's
+        // largest idle cost after its requests.
+        if (IsPassAtRest(state, leftButtonHeld) && !IsWindowVisible(window)) continue;
         RECT icon = {};
         if (!GetTrayIconRect(icon)) continue;
         POINT pointer = {};
         if (!GetCursorPos(&pointer)) continue;
 
-        const HWND window = GetTrayIconIdentity().window;
         PopupPassInput input;
         input.icon = FromRect(icon);
         input.pointer = {static_cast<int32_t>(pointer.x), static_cast<int32_t>(pointer.y)};
-        input.leftButtonHeld = (GetKeyState(VK_LBUTTON) & 0xFF00) != 0;
+        input.leftButtonHeld = leftButtonHeld;
         RECT current = {};
         input.windowRectRead = GetWindowRect(window, &current) != FALSE;
 

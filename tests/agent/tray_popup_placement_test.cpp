@@ -73,6 +73,22 @@ TEST(PopupPlacement, PassWithoutTheWindowRectangleChangesNothing) {
     EXPECT_EQ(away.action, PopupAction::Hide);
 }
 
+// The placement thread skips passes at rest without asking where the icon
+// is; that is sound only if no such pass could show or change the state.
+TEST(PopupPlacement, PassAtRestCanOnlyHide) {
+    EXPECT_TRUE(IsPassAtRest({}, false));
+    EXPECT_FALSE(IsPassAtRest({}, true));
+    EXPECT_FALSE(IsPassAtRest({2, false}, false));  // a later release near the icon must reset it
+    EXPECT_FALSE(IsPassAtRest({0, true}, false));
+    for (const ScreenPoint pointer : {kOnIcon, ScreenPoint{kIcon.left - 60, 748}, ScreenPoint{0, 0}}) {
+        for (const bool rectRead : {true, false}) {
+            const PopupDecision decision = DecidePopupPlacement({kIcon, pointer, false, rectRead}, {});
+            EXPECT_NE(decision.action, PopupAction::Show);
+            EXPECT_EQ(decision.next, PopupPlacementState{});
+        }
+    }
+}
+
 TEST(PopupPlacement, HoldCountSaturates) {
     const PopupPlacementState state{std::numeric_limits<int32_t>::max(), true};
     const PopupDecision decision = DecidePopupPlacement({kIcon, kOnIcon, true, true}, state);
