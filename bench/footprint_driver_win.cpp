@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/com_object_win.h"
 #include "tests/support/driver_checks_win.h"
+#include "tests/support/shell_file_list_win.h"
 #include "tests/support/sim_control_win.h"
 
 // COM objects delete themselves in Release; their interfaces have no virtual
@@ -66,38 +68,14 @@ PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& argum
 // ---- drops ---------------------------------------------------------------
 
 // The shell's file list, as Explorer offers a drag of files.
-class FileList final : public IDataObject {
+class FileList final : public driver::ComObject<IDataObject, IID_IDataObject> {
 public:
     explicit FileList(std::vector<std::wstring> paths) : paths_(std::move(paths)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *object = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG count = InterlockedDecrement(&references_);
-        if (count == 0) delete this;
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         *medium = {};
         if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-        size_t units = 1;
-        for (const auto& path : paths_) units += path.size() + 1;
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + units * sizeof(wchar_t));
-        auto* files = static_cast<DROPFILES*>(GlobalLock(block));
-        files->pFiles = sizeof(DROPFILES);
-        files->fWide = TRUE;
-        wchar_t* at = reinterpret_cast<wchar_t*>(files + 1);
-        for (const auto& path : paths_) at = std::copy(path.begin(), path.end(), at) + 1;
-        GlobalUnlock(block);
         medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = block;
+        medium->hGlobal = driver::ShellFileList(paths_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
@@ -124,9 +102,7 @@ public:
     HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    virtual ~FileList() = default;
     std::vector<std::wstring> paths_;
-    LONG references_ = 1;
 };
 
 // Moves the pointer onto the popup, as a hand would, and drops once the

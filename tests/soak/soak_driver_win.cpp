@@ -25,6 +25,7 @@
 
 #include "tests/support/com_object_win.h"
 #include "tests/support/driver_checks_win.h"
+#include "tests/support/shell_file_list_win.h"
 #include "tests/support/sim_control_win.h"
 #include "tests/support/wine_version_win.h"
 
@@ -36,6 +37,7 @@ namespace {
 
 using driver::Check;
 using driver::ComObject;
+using driver::ShellFileList;
 using driver::SimGet;
 
 constexpr UINT WM_QUIT_REQUEST = 0x405;
@@ -333,20 +335,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         *medium = {};
         if (format->cfFormat == CF_HDROP && !paths_.empty() && (format->tymed & TYMED_HGLOBAL)) {
-            size_t units = 1;
-            for (const auto& path : paths_) units += path.size() + 1;
-            HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + units * sizeof(wchar_t));
-            auto* files = static_cast<DROPFILES*>(GlobalLock(block));
-            files->pFiles = sizeof(DROPFILES);
-            files->fWide = TRUE;
-            wchar_t* at = reinterpret_cast<wchar_t*>(files + 1);
-            for (const auto& path : paths_) {
-                std::copy(path.begin(), path.end(), at);
-                at += path.size() + 1;
-            }
-            GlobalUnlock(block);
             medium->tymed = TYMED_HGLOBAL;
-            medium->hGlobal = block;
+            medium->hGlobal = ShellFileList(paths_);
             return S_OK;
         }
         if (format->cfFormat == kGroupFormat && !virtualName_.empty() && (format->tymed & TYMED_HGLOBAL)) {

@@ -20,6 +20,7 @@
 
 #include "tests/support/com_object_win.h"
 #include "tests/support/driver_checks_win.h"
+#include "tests/support/shell_file_list_win.h"
 #include "tests/support/sim_control_win.h"
 #include "tests/support/wine_version_win.h"
 
@@ -31,6 +32,7 @@ namespace {
 
 using driver::Check;
 using driver::ComObject;
+using driver::ShellFileList;
 using driver::SimGet;
 
 constexpr UINT WM_QUIT_REQUEST = 0x405;
@@ -130,22 +132,6 @@ struct Offer {
 const UINT kGroupFormat = RegisterClipboardFormatW(L"FileGroupDescriptorW");
 const UINT kContentsFormat = RegisterClipboardFormatW(L"FileContents");
 const UINT kDescriptionFormat = RegisterClipboardFormatW(L"DropDescription");
-
-HGLOBAL ShellFileList(const std::vector<std::wstring>& paths) {
-    size_t units = 1;
-    for (const auto& path : paths) units += path.size() + 1;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + units * sizeof(wchar_t));
-    auto* files = static_cast<DROPFILES*>(GlobalLock(block));
-    files->pFiles = sizeof(DROPFILES);
-    files->fWide = TRUE;
-    wchar_t* at = reinterpret_cast<wchar_t*>(files + 1);
-    for (const auto& path : paths) {
-        std::copy(path.begin(), path.end(), at);
-        at += path.size() + 1;
-    }
-    GlobalUnlock(block);
-    return block;
-}
 
 HGLOBAL FileGroup(const std::vector<VirtualFile>& files) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
