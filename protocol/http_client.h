@@ -25,6 +25,17 @@ inline constexpr size_t kHttpReadChunk = 1024;
 // exhaust a 32-bit process.
 inline constexpr size_t kHttpMaxReplyBytes = 16u * 1024 * 1024;
 
+// Where a download's reply goes: its head, then its body chunk by chunk, as
+// it arrives. Either may stop the download by returning false with why set.
+class HttpDownloadSink {
+public:
+    virtual ~HttpDownloadSink() = default;
+    // status: the HTTP status code (0 when there was none); length: the
+    // Content-Length, or -1 when the reply has none.
+    virtual bool Head(int status, int64_t length, std::u16string& why) = 0;
+    virtual bool Body(const char* data, size_t count, std::u16string& why) = 0;
+};
+
 class HttpTransport {
 public:
     virtual ~HttpTransport() = default;
@@ -37,6 +48,12 @@ public:
     // The reply is not read.
     virtual bool PostForm(const std::u16string& host, const std::u16string& objectPath,
                           const std::u16string& body) = 0;
+    // A GET of url (http or https) from any server, always fresh from it,
+    // streamed into sink; a connection, a send or a wait for data that takes
+    // longer than timeoutMs is given up. True when the body ended normally;
+    // otherwise why says what happened.
+    virtual bool Download(const std::u16string& url, uint32_t timeoutMs, HttpDownloadSink& sink,
+                          std::u16string& why) = 0;
 };
 
 // WinINet on Windows; elsewhere a socket client.
@@ -59,6 +76,12 @@ bool HttpGetText(const std::u16string& url, std::u16string& text,
 bool HttpGetNoReply(std::u16string url, HttpTransport& transport = PlatformHttpTransport());
 // Writes body to the debug output, then POSTs it.
 bool HttpPostForm(std::u16string host, std::u16string objectPath, std::u16string body,
+                  HttpTransport& transport = PlatformHttpTransport());
+
+// Downloads url into sink (see HttpTransport::Download). True only when the
+// whole body arrived: as long as its Content-Length says, when it has one,
+// and not stopped by the sink.
+bool HttpDownload(const std::u16string& url, uint32_t timeoutMs, HttpDownloadSink& sink, std::u16string& why,
                   HttpTransport& transport = PlatformHttpTransport());
 
 // UTF-8 form of text up to its first NUL unit; a lone surrogate becomes

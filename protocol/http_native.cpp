@@ -112,7 +112,55 @@ public:
         return static_cast<bool>(result);
     }
 
+    // Plain http only, as everything this build talks to.
+    bool Download(const std::u16string& url, uint32_t timeoutMs, HttpDownloadSink& sink,
+                  std::u16string& why) override {
+        UrlParts parts;
+        if (!SplitUrl(EncodeUtf8(url), parts)) {
+            why = u"not an http URL";
+            return false;
+        }
+        httplib::Client client(parts.host, parts.port);
+        const time_t seconds = static_cast<time_t>(timeoutMs / 1000);
+        const time_t microseconds = static_cast<time_t>(timeoutMs % 1000) * 1000;
+        client.set_connection_timeout(seconds, microseconds);
+        client.set_read_timeout(seconds, microseconds);
+        client.set_write_timeout(seconds, microseconds);
+        client.set_keep_alive(false);
+        const httplib::Headers headers = {
+            {"User-Agent", EncodeUtf8(kHttpUserAgent)},
+            {"Content-Type", "application/x-www-form-urlencoded"},
+        };
+        bool stopped = false;
+        httplib::Result result = client.Get(
+            parts.target, headers,
+            [&](const httplib::Response& response) {
+                int64_t length = -1;
+                if (response.has_header("Content-Length")) {
+                    const std::string text = response.get_header_value("Content-Length");
+                    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+                    if (error != std::errc() || end != text.data() + text.size() || length < 0) length = -1;
+                }
+                stopped = !sink.Head(response.status, length, why);
+                return !stopped;
+            },
+            [&](const char* data, size_t count) {
+                stopped = !sink.Body(data, count, why);
+                return !stopped;
+            });
+        if (stopped) return false;
+        if (!result) {
+            why = u"request error " + EncodeUtf8AsUtf16(httplib::to_string(result.error()));
+            return false;
+        }
+        return true;
+    }
+
 private:
+    static std::u16string EncodeUtf8AsUtf16(const std::string& text) {
+        return std::u16string(text.begin(), text.end());
+    }
+
     uint16_t postPort_;
 };
 

@@ -64,13 +64,26 @@ foreach(_dir IN LISTS _dirs)
   nsis_quote(_win "${_dir}")
   string(APPEND _remove "  RMDir \"$INSTDIR\\${_win}\"\n")
 endforeach()
+# What an update in progress leaves: removed by the install and the uninstall.
+file(STRINGS "${PENDING_UPDATE_FILES}" _pending REGEX "^[^#]")
+set(_pending_remove "")
+foreach(_name IN LISTS _pending)
+  nsis_quote(_win "${_name}")
+  if(_win MATCHES "\\\\$")
+    string(REGEX REPLACE "\\\\$" "" _win "${_win}")
+    string(APPEND _pending_remove "  RMDir /r \"$INSTDIR\\${_win}\"\n")
+  else()
+    string(APPEND _pending_remove "  Delete \"$INSTDIR\\${_win}\"\n")
+  endif()
+endforeach()
 math(EXPR _kib "(${_bytes} + 1023) / 1024")
 get_filename_component(_work "${STAGE}" DIRECTORY)
 file(WRITE "${_work}/files.nsh"
   "; Written by setup/make_setup.cmake.\n"
   "!define VANTOREL_SIZE_KIB ${_kib}\n"
   "!macro VANTOREL_INSTALL_FILES\n${_install}!macroend\n"
-  "!macro VANTOREL_REMOVE_FILES\n${_remove}!macroend\n")
+  "!macro VANTOREL_REMOVE_FILES\n${_remove}!macroend\n"
+  "!macro VANTOREL_REMOVE_PENDING_UPDATE\n${_pending_remove}!macroend\n")
 
 set(_defines "-DVERSION=${VERSION}" "-DVERSION_FIXED=${VERSION_NUMBERS}" "-DSTAGE=${STAGE}"
              "-DFILES_NSH=${_work}/files.nsh" "-DOUTFILE=${OUTPUT}" "-DBITMAP=${BITMAP}")

@@ -130,6 +130,8 @@ FunctionEnd
 Section "!${PRODUCT}" SecMain
   SectionIn RO
   Call QuitAgent
+  ; An update the agent had prepared is older than this setup, or undone by it.
+  !insertmacro VANTOREL_REMOVE_PENDING_UPDATE
   !insertmacro VANTOREL_INSTALL_FILES
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -194,21 +196,7 @@ Section "Uninstall"
   Call un.QuitAgent
   !insertmacro VANTOREL_REMOVE_FILES
   Delete "$INSTDIR\uninstall.exe"
-  ; What the agent's update keeps beside itself: downloads, half-made copies,
-  ; the new copy, markers and the records of what it unpacked.
-  Delete "$INSTDIR\Version-*-pkg.7z"
-  Delete "$INSTDIR\jre.7z"
-  Delete "$INSTDIR\dependency.7z"
-  Delete "$INSTDIR\*.download"
-  Delete "$INSTDIR\*.partial"
-  Delete "$INSTDIR\newVantorel.exe"
-  Delete "$INSTDIR\oldVantorel.exe"
-  Delete "$INSTDIR\first_run"
-  Delete "$INSTDIR\jre.installed"
-  Delete "$INSTDIR\dependency.installed"
-  Delete "$INSTDIR\unpack_svc.cmd"
-  Delete "$INSTDIR\unpack_jre.cmd"
-  Delete "$INSTDIR\unpack_lib.cmd"
+  !insertmacro VANTOREL_REMOVE_PENDING_UPDATE
   ; Without /r: what the user put there stays, and so does the folder.
   RMDir "$INSTDIR"
   ${If} "$INSTDIR" == "$LOCALAPPDATA\Programs\${PRODUCT}"

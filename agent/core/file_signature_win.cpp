@@ -6,6 +6,8 @@
 #include <wintrust.h>
 
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "agent/core/lifecycle_text.h"
@@ -76,7 +78,65 @@ bool VerifyFileSignature(const std::wstring& path) {
     return verdict.verified;
 }
 
-bool ReadSignerCertificate(const std::wstring& path, std::string& certificate) {
+namespace {
+
+// Nested signatures are kept as an unauthenticated attribute of the signer.
+constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
+
+// Every attribute of an encoded name, in order.
+bool DecodeName(const SystemLibrary& crypt32, const CERT_NAME_BLOB& encoded, DistinguishedName& name) {
+    const auto decode = VANTOREL_FUNCTION(crypt32, CryptDecodeObject);
+    const auto toText = VANTOREL_FUNCTION(crypt32, CertRDNValueToStrW);
+    DWORD size = 0;
+    if (!decode || !toText ||
+        !decode(X509_ASN_ENCODING, X509_NAME, encoded.pbData, encoded.cbData, 0, nullptr, &size) || size == 0)
+        return false;
+    std::vector<BYTE> buffer(size);
+    if (!decode(X509_ASN_ENCODING, X509_NAME, encoded.pbData, encoded.cbData, 0, buffer.data(), &size)) return false;
+    const auto* info = reinterpret_cast<const CERT_NAME_INFO*>(buffer.data());
+    name.clear();
+    for (DWORD r = 0; r < info->cRDN; ++r) {
+        for (DWORD a = 0; a < info->rgRDN[r].cRDNAttr; ++a) {
+            const CERT_RDN_ATTR& attribute = info->rgRDN[r].rgRDNAttr[a];
+            const DWORD length = toText(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value),
+                                        nullptr, 0);
+            std::wstring value(length, L'\0');
+            if (length) toText(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value),
+                               value.data(), length);
+            if (!value.empty() && value.back() == L'\0') value.pop_back();
+            name.push_back({attribute.pszObjId ? attribute.pszObjId : "",
+                            std::u16string(value.begin(), value.end())});
+        }
+    }
+    return !name.empty();
+}
+
+// The encoded root certificate that signer's chain ends at, built with the
+// certificates the signature carries; false when it reaches no root.
+bool ReadRoot(const SystemLibrary& crypt32, PCCERT_CONTEXT signer, HCERTSTORE carried, std::string& root) {
+    const auto getChain = VANTOREL_FUNCTION(crypt32, CertGetCertificateChain);
+    const auto freeChain = VANTOREL_FUNCTION(crypt32, CertFreeCertificateChain);
+    if (!getChain || !freeChain) return false;
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof para;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!getChain(nullptr, signer, nullptr, carried, &para, 0, nullptr, &chain) || !chain) return false;
+    bool found = false;
+    if (chain->cChain > 0 && !(chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN)) {
+        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+        if (simple->cElement > 0) {
+            const CERT_CONTEXT* top = simple->rgpElement[simple->cElement - 1]->pCertContext;
+            root.assign(reinterpret_cast<const char*>(top->pbCertEncoded), top->cbCertEncoded);
+            found = true;
+        }
+    }
+    freeChain(chain);
+    return found;
+}
+
+}  // namespace
+
+bool ReadPublisher(const std::string& signedData, PublisherIdentity& identity, std::vector<std::string>& nested) {
     const SystemLibrary crypt32(L"crypt32.dll");
     const auto queryObject = VANTOREL_FUNCTION(crypt32, CryptQueryObject);
     const auto getParam = VANTOREL_FUNCTION(crypt32, CryptMsgGetParam);
@@ -86,13 +146,15 @@ bool ReadSignerCertificate(const std::wstring& path, std::string& certificate) {
     const auto closeStore = VANTOREL_FUNCTION(crypt32, CertCloseStore);
     if (!queryObject || !getParam || !findCertificate || !freeCertificate || !closeMessage || !closeStore)
         return false;
+    CRYPT_DATA_BLOB blob = {static_cast<DWORD>(signedData.size()),
+                            reinterpret_cast<BYTE*>(const_cast<char*>(signedData.data()))};
     HCERTSTORE store = nullptr;
     HCRYPTMSG message = nullptr;
     DWORD encoding = 0, contentType = 0, format = 0;
-    if (!queryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+    if (!queryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                      CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &format, &store, &message, nullptr))
         return false;
-    bool found = false;
+    bool read = false;
     DWORD size = 0;
     if (getParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) && size != 0) {
         std::vector<BYTE> info(size);
@@ -100,15 +162,52 @@ bool ReadSignerCertificate(const std::wstring& path, std::string& certificate) {
             PCCERT_CONTEXT signer = findCertificate(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                                     CERT_FIND_SUBJECT_CERT, info.data(), nullptr);
             if (signer) {
-                certificate.assign(reinterpret_cast<const char*>(signer->pbCertEncoded), signer->cbCertEncoded);
-                found = true;
+                read = DecodeName(crypt32, signer->pCertInfo->Subject, identity.subject) &&
+                       ReadRoot(crypt32, signer, store, identity.root);
                 freeCertificate(signer);
+            }
+        }
+    }
+    size = 0;
+    if (getParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) && size != 0) {
+        std::vector<BYTE> buffer(size);
+        if (getParam(message, CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) {
+            const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+            for (DWORD a = 0; a < signer->UnauthAttrs.cAttr; ++a) {
+                const CRYPT_ATTRIBUTE& attribute = signer->UnauthAttrs.rgAttr[a];
+                if (!attribute.pszObjId || std::strcmp(attribute.pszObjId, kNestedSignatureOid) != 0) continue;
+                for (DWORD v = 0; v < attribute.cValue; ++v)
+                    nested.emplace_back(reinterpret_cast<const char*>(attribute.rgValue[v].pbData),
+                                        attribute.rgValue[v].cbData);
             }
         }
     }
     closeMessage(message);
     closeStore(store, 0);
-    return found;
+    return read;
+}
+
+std::u16string ReadFileVersion(const std::wstring& path) {
+    const SystemLibrary version(L"version.dll");
+    const auto infoSize = VANTOREL_FUNCTION(version, GetFileVersionInfoSizeW);
+    const auto info = VANTOREL_FUNCTION(version, GetFileVersionInfoW);
+    const auto query = VANTOREL_FUNCTION(version, VerQueryValueW);
+    if (!infoSize || !info || !query) return {};
+    DWORD ignored = 0;
+    const DWORD size = infoSize(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<BYTE> buffer(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!info(path.c_str(), 0, size, buffer.data()) ||
+        !query(buffer.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+        length < sizeof *fixed || fixed->dwSignature != 0xFEEF04BD)
+        return {};
+    const unsigned numbers[] = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%u.%u.%u.%u", numbers[0], numbers[1], numbers[2], numbers[3]);
+    return std::u16string(text, text + std::wcslen(text));
 }
 
 }  // namespace vantorel

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "agent/service/package_versions.h"
+#include "agent/service/update_rules.h"
 
 namespace vantorel {
 
@@ -24,6 +25,12 @@ inline constexpr std::u16string_view kDependencyArchive = u"\\dependency.7z";
 // published version is fetched and unpacked once, not on every pass.
 inline constexpr std::u16string_view kRuntimeInstalledRecord = u"\\jre.installed";
 inline constexpr std::u16string_view kDependencyInstalledRecord = u"\\dependency.installed";
+// A package is extracted here first and moved into place only when whole
+// (and, for the agent package, when its new copy is accepted).
+inline constexpr std::u16string_view kStagingFolder = u"\\update-staging";
+// The last agent version whose package was refused (signer or version), so
+// that it is not fetched again.
+inline constexpr std::u16string_view kRefusedRecord = u"\\agent.refused";
 inline constexpr std::u16string_view kArchiveTool = u"7zr.exe";
 inline constexpr std::u16string_view kAgentFileName = u"Vantorel.exe";
 inline constexpr std::u16string_view kNewAgentFileName = u"newVantorel.exe";
@@ -67,8 +74,20 @@ public:
     // The first bytes of a small file; empty when it cannot be read.
     virtual std::string ReadSmallFile(const std::u16string& path) = 0;
     // Copies over an existing file so that `to` is always either its old or
-    // its new content.
+    // its new content, the new bytes on disk before the name.
     virtual bool ReplaceWithCopy(const std::u16string& from, const std::u16string& to) = 0;
+    // Moves every file under folder `from` to the same place under `to`,
+    // replacing, each file's bytes on disk before its new name; true when
+    // all of them moved.
+    virtual bool MoveTree(const std::u16string& from, const std::u16string& to) = 0;
+    // Removes a folder with everything in it; nothing when there is none.
+    virtual void RemoveTree(const std::u16string& folder) = 0;
+    // Whether path is a plain file that this process may delete (not a
+    // folder, not read-only, not denied).
+    virtual bool CanRemoveFile(const std::u16string& path) = 0;
+    // The file version of an executable's version resource, "a.b.c.d";
+    // empty when it has none.
+    virtual std::u16string FileVersion(const std::u16string& path) = 0;
 
     // The package server's version file; empty when it could not be had.
     virtual std::u16string FetchVersionFile(const std::u16string& url) = 0;
@@ -79,11 +98,11 @@ public:
     virtual bool DownloadToFile(const std::u16string& path, const std::u16string& url) = 0;
     virtual void RequestServiceShutdown() = 0;
 
-    // Extracts archive into the install directory; true when the tool ran
-    // and reported success.
-    virtual bool UnpackArchive(const std::u16string& archive) = 0;
-    // Whether path carries a valid signature, by the running agent's own
-    // signer when the running agent is signed.
+    // Extracts archive into folder (made when missing); true when the tool
+    // ran and reported success.
+    virtual bool UnpackArchive(const std::u16string& archive, const std::u16string& folder) = 0;
+    // Whether path may replace the running agent by its signatures
+    // (DecideAgentTrust on what the host reads of both files).
     virtual bool IsTrustedAgent(const std::u16string& path) = 0;
     // Starts a program through the shell; true when it started.
     virtual bool StartProgram(const std::u16string& path, bool hidden) = 0;
@@ -96,7 +115,15 @@ public:
     // exists, the calling thread's own loop).
     virtual void PostQuit() = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
+    // A clock that only moves forward, in milliseconds.
+    virtual uint64_t NowMs() = 0;
     virtual void Debug(std::u16string_view line) = 0;
+};
+
+// What the update thread keeps between its passes: when each package whose
+// download or extraction failed is due again.
+struct UpdateRetries {
+    RetrySchedule agent, runtime, dependency;
 };
 
 // install directory + "\Version-" + version + "-pkg.7z"
@@ -104,18 +131,26 @@ std::u16string GetPackageFilePath(UpdateHost& host, std::u16string_view version)
 
 // Fetches the version file; downloads a newer agent package (the result,
 // with its version in newVersion), and downloads and unpacks newer runtime
-// and dependency packages at once.
-bool CheckForUpdates(UpdateHost& host, const UpdateSettings& settings, std::u16string& newVersion);
-// Unpacks an agent package; on success writes the first-run marker and
-// deletes the archive. A failed unpacking leaves both for the next pass.
-bool UnpackPackage(UpdateHost& host, const std::u16string& archive);
-// True when an agent update is unpacked and announced by the marker.
-bool PrepareUpdate(UpdateHost& host, const UpdateSettings& settings);
+// and dependency packages at once. A refused agent version is not fetched
+// again; a failed package waits for its retry.
+bool CheckForUpdates(UpdateHost& host, const UpdateSettings& settings, UpdateRetries& retries,
+                     std::u16string& newVersion);
+// Extracts the agent package of version into the staging folder, checks its
+// new copy (signer and version), and only then moves its files into place
+// and writes the first-run marker. A refused copy is recorded; the archive
+// and the staging folder are removed whatever the outcome.
+bool UnpackPackage(UpdateHost& host, const UpdateSettings& settings, UpdateRetries& retries,
+                   const std::u16string& version);
+// True when an agent update is unpacked and announced by the marker: by
+// this pass, or still waiting from an earlier one.
+bool PrepareUpdate(UpdateHost& host, const UpdateSettings& settings, UpdateRetries& retries,
+                   std::u16string& announced);
 
 // One pass of the update thread after its wait: prepare, wait for idle
-// transfers, start a trusted "newVantorel.exe" and quit. True when it
+// transfers, start an accepted "newVantorel.exe" and quit. True when it
 // handed over.
-bool RunUpdatePass(UpdateHost& host, const UpdateSettings& settings, const std::u16string& transferStatusUrl);
+bool RunUpdatePass(UpdateHost& host, const UpdateSettings& settings, UpdateRetries& retries,
+                   const std::u16string& transferStatusUrl);
 
 // What the start-up step decided.
 enum class StartUpdateOutcome {
@@ -123,9 +158,10 @@ enum class StartUpdateOutcome {
     ExitAgent,  // the new copy has installed itself and started the agent: exit 0
     ExitFailed  // the new copy could not start the agent: exit -1
 };
-StartUpdateOutcome CompleteUpdateAtStart(UpdateHost& host);
-// Run by the new copy: replaces "Vantorel.exe", keeps "oldVantorel.exe",
-// runs the unpack scripts in order. True when both copies succeeded.
+StartUpdateOutcome CompleteUpdateAtStart(UpdateHost& host, const UpdateSettings& settings);
+// Run by the new copy: removes the marker (and installs nothing when it
+// cannot), replaces "Vantorel.exe", keeps "oldVantorel.exe", runs the unpack
+// scripts in order. True when both copies succeeded.
 bool InstallPendingUpdate(UpdateHost& host);
 
 }  // namespace vantorel

@@ -2,7 +2,6 @@
 
 #include <process.h>
 #include <shellapi.h>
-#include <wininet.h>
 
 #include <exception>
 #include <functional>
@@ -12,6 +11,7 @@
 
 #include "agent/core/agent_messages.h"
 #include "agent/core/file_signature_win.h"
+#include "agent/core/pe_signature.h"
 #include "agent/service/package_update.h"
 #include "agent/service/service_launcher_win.h"
 #include "protocol/debug_output.h"
@@ -21,143 +21,204 @@
 namespace vantorel {
 namespace {
 
-// Large enough that a fast server is read in few calls, small enough to
-// keep a 32-bit agent's footprint down while a runtime package arrives.
-constexpr DWORD kDownloadChunk = 64 * 1024;
-
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 std::u16string Decimal(unsigned long long value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
 }
 
-class InternetHandle {
-public:
-    InternetHandle() = default;
-    ~InternetHandle() { reset(nullptr); }
-    void reset(HINTERNET handle) {
-        if (handle_) InternetCloseHandle(handle_);
-        handle_ = handle;
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_ = nullptr;
-};
-
 void DownloadFailed(const std::u16string& url, std::u16string_view why) {
     DebugOutput(u"Update: download of " + url + u" failed: " + std::u16string(why) + u"\n");
 }
 
-// A header as text; empty when the reply has none.
-std::wstring QueryHeader(HINTERNET request, DWORD header) {
-    wchar_t value[64];
-    DWORD size = sizeof value;
-    DWORD index = 0;
-    if (!HttpQueryInfoW(request, header, value, &size, &index)) return {};
-    return std::wstring(value, size / sizeof(wchar_t));
-}
-
-// A Content-Length as a number; false when it is absent or not a number.
-bool ParseLength(const std::wstring& text, unsigned long long& length) {
-    if (text.empty() || text.size() > 19) return false;
-    length = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9') return false;
-        length = length * 10 + static_cast<unsigned long long>(c - L'0');
-    }
-    return true;
-}
-
 // A version file is a few entries; anything near this is not one.
-constexpr unsigned long long kMaxVersionFileBytes = 64 * 1024;
+constexpr size_t kMaxVersionFileBytes = 64 * 1024;
 
-// One GET from the package server. The time-outs are set on the connection,
-// where WinINet applies them to each wait for data: a server that stops
-// sending is given up, a slow one is not. Replies bypass the cache.
-class PackageServerGet {
+// GetTickCount as a clock that does not wrap; read by one thread only.
+uint64_t TickNow() {
+    static DWORD last = GetTickCount();
+    static uint64_t high = 0;
+    const DWORD now = GetTickCount();
+    if (now < last) high += 0x100000000ull;
+    last = now;
+    return high | now;
+}
+
+uint64_t FreeBytes(const std::wstring& folder) {
+    ULARGE_INTEGER available = {};
+    // Unknown reads as plenty: the write itself then fails when space runs out.
+    return GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) ? available.QuadPart : UINT64_MAX;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
+// Writes a download to its file within the limits: a 200 reply, no more than
+// the cap, leaving the volume its reserve, and at a pace.
+class FileDownload final : public HttpDownloadSink {
 public:
-    PackageServerGet(const std::u16string& url, uint32_t timeoutMs) {
-        const std::wstring wideUrl = Wide(url);
-        wchar_t host[256] = {}, object[2048] = {};
-        URL_COMPONENTSW parts = {};
-        parts.dwStructSize = sizeof parts;
-        parts.lpszHostName = host;
-        parts.dwHostNameLength = 256;
-        parts.lpszUrlPath = object;
-        parts.dwUrlPathLength = 2048;
-        if (!InternetCrackUrlW(wideUrl.c_str(), 0, 0, &parts) ||
-            (parts.nScheme != INTERNET_SCHEME_HTTPS && parts.nScheme != INTERNET_SCHEME_HTTP)) {
-            failure_ = u"not an http(s) URL";
-            return;
-        }
-        const std::wstring agentName = Wide(kHttpUserAgent);
-        root_.reset(InternetOpenW(agentName.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-        if (root_.get())
-            connection_.reset(InternetConnectW(root_.get(), host, parts.nPort, nullptr, nullptr,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-        if (!connection_.get()) {
-            failure_ = u"InternetConnectW error " + Decimal(GetLastError());
-            return;
-        }
-        DWORD timeout = timeoutMs;
-        for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                                   INTERNET_OPTION_RECEIVE_TIMEOUT})
-            InternetSetOptionW(connection_.get(), option, &timeout, sizeof timeout);
-        DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
-        if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-        request_.reset(HttpOpenRequestW(connection_.get(), L"GET", object, nullptr, nullptr, nullptr, flags, 0));
-        const std::wstring header = Wide(kHttpGetHeader);
-        if (!request_.get() ||
-            !HttpSendRequestW(request_.get(), header.c_str(), static_cast<DWORD>(-1), nullptr, 0)) {
-            failure_ = u"request error " + Decimal(GetLastError());
-            return;
-        }
-        // A refused connection still "opens", with no status at all.
-        const std::wstring status = QueryHeader(request_.get(), HTTP_QUERY_STATUS_CODE);
-        if (status != L"200") failure_ = u"status " + (status.empty() ? u"none" : Utf16(status));
-        hasLength_ = ParseLength(QueryHeader(request_.get(), HTTP_QUERY_CONTENT_LENGTH), length_);
-    }
+    FileDownload(HANDLE file, const std::wstring& folder, const DownloadLimits& limits)
+        : file_(file), folder_(folder), limits_(limits), trickle_(limits, TickNow()) {}
 
-    // Empty while the GET has gone well; otherwise why not.
-    const std::u16string& failure() const { return failure_; }
-    bool hasLength() const { return hasLength_; }
-    unsigned long long length() const { return length_; }
-
-    // Hands the body to sink chunk by chunk; true when all of it arrived:
-    // as much as the reply declared (a cut connection reads as a normal end).
-    bool Receive(const std::function<bool(const char*, DWORD)>& sink, unsigned long long& received) {
-        std::vector<char> chunk(kDownloadChunk);
-        received = 0;
-        for (;;) {
-            DWORD count = 0;
-            if (!InternetReadFile(request_.get(), chunk.data(), kDownloadChunk, &count)) {
-                failure_ = u"read error " + Decimal(GetLastError()) + u" after " + Decimal(received) + u" bytes";
-                return false;
-            }
-            if (count == 0) break;
-            if (!sink(chunk.data(), count)) {
-                failure_ = u"write error " + Decimal(GetLastError());
-                return false;
-            }
-            received += count;
-        }
-        if (hasLength_ && received != length_) {
-            failure_ = Decimal(received) + u" of " + Decimal(length_) + u" bytes";
+    bool Head(int status, int64_t length, std::u16string& why) override {
+        if (status != 200) {
+            why = u"status " + (status == 0 ? u"none" : Decimal(static_cast<unsigned>(status)));
             return false;
         }
+        return Allowed(CheckDeclaredLength(limits_, length, FreeBytes(folder_)), why);
+    }
+
+    bool Body(const char* data, size_t count, std::u16string& why) override {
+        // The free space is read anew for each MiB written, not each chunk.
+        if (received_ >= nextSpaceCheck_) {
+            free_ = FreeBytes(folder_);
+            nextSpaceCheck_ = received_ + (1u << 20);
+        }
+        if (!Allowed(CheckChunk(limits_, received_, count, free_), why)) return false;
+        if (!trickle_.Note(received_ + count, TickNow())) return Allowed(DownloadVerdict::Trickle, why);
+        DWORD written = 0;
+        if (!::WriteFile(file_, data, static_cast<DWORD>(count), &written, nullptr) || written != count) {
+            why = u"write error " + Decimal(GetLastError());
+            return false;
+        }
+        received_ += count;
+        free_ = free_ > count ? free_ - count : 0;
         return true;
     }
 
+    uint64_t received() const { return received_; }
+
 private:
-    std::u16string failure_;
-    bool hasLength_ = false;
-    unsigned long long length_ = 0;
-    InternetHandle root_, connection_, request_;  // closed in reverse order
+    static bool Allowed(DownloadVerdict verdict, std::u16string& why) {
+        if (verdict == DownloadVerdict::Go) return true;
+        why = std::u16string(DescribeDownloadVerdict(verdict));
+        return false;
+    }
+
+    HANDLE file_;
+    std::wstring folder_;
+    DownloadLimits limits_;
+    TrickleWatch trickle_;
+    uint64_t received_ = 0, free_ = 0, nextSpaceCheck_ = 0;
 };
+
+// Collects the version file: a 200 reply of a few entries.
+class TextDownload final : public HttpDownloadSink {
+public:
+    bool Head(int status, int64_t length, std::u16string& why) override {
+        if (status != 200) why = u"status " + (status == 0 ? u"none" : Decimal(static_cast<unsigned>(status)));
+        else if (length > static_cast<int64_t>(kMaxVersionFileBytes)) why = u"too large";
+        return why.empty();
+    }
+    bool Body(const char* data, size_t count, std::u16string& why) override {
+        if (bytes.size() + count > kMaxVersionFileBytes) {
+            why = u"too large";
+            return false;
+        }
+        bytes.append(data, count);
+        return true;
+    }
+    std::string bytes;
+};
+
+bool RemoveTreeFiles(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    bool removed = true;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removed = RemoveTreeFiles(path) && removed;
+            else
+                removed = (SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL), DeleteFileW(path.c_str())) && removed;
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    return RemoveDirectoryW(folder.c_str()) && removed;
+}
+
+// The file's bytes reach the disk before a rename makes them the real thing.
+bool FlushFile(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file) != 0;
+    return CloseHandle(file) && flushed;
+}
+
+bool MoveFlushed(const std::wstring& from, const std::wstring& to) {
+    return FlushFile(from) && MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    LARGE_INTEGER size = {};
+    // An agent is a few MiB; anything far larger is not one.
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+            bytes.clear();
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// What the trust rule needs of a file's signatures: each signature's
+// publisher, the primary one first; verified ones checked by the platform
+// (a nested one in a copy of the file where it stands first).
+std::vector<SignatureFacts> ReadSignatureFacts(const std::wstring& path, SignatureTable& table, bool verify) {
+    const std::string file = ReadWholeFile(path);
+    std::string_view primary;
+    table = file.empty() ? SignatureTable::Malformed : FindSignature(file, primary);
+    std::vector<SignatureFacts> facts;
+    if (table != SignatureTable::Present) return facts;
+    std::vector<std::string> signatures{std::string(primary)};
+    for (size_t i = 0; i < signatures.size(); ++i) {
+        SignatureFacts signature;
+        std::vector<std::string> nested;
+        signature.readable = ReadPublisher(signatures[i], signature.identity, nested);
+        if (i == 0) signatures.insert(signatures.end(), nested.begin(), nested.end());
+        if (verify && i == 0) {
+            signature.verified = VerifyFileSignature(path);
+        } else if (verify) {
+            const std::wstring alone = path + L".signature";
+            const std::string copy = WithSignature(file, signatures[i]);
+            const HANDLE out = CreateFileW(alone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            if (out != INVALID_HANDLE_VALUE) {
+                const bool whole = !copy.empty() &&
+                                   ::WriteFile(out, copy.data(), static_cast<DWORD>(copy.size()), &written, nullptr) &&
+                                   written == copy.size();
+                CloseHandle(out);
+                signature.verified = whole && VerifyFileSignature(alone);
+                DeleteFileW(alone.c_str());
+            }
+        }
+        facts.push_back(std::move(signature));
+    }
+    return facts;
+}
+
+std::u16string_view DescribeTrust(TrustVerdict verdict) {
+    switch (verdict) {
+        case TrustVerdict::Trusted:
+            return u"trusted";
+        case TrustVerdict::NotVerified:
+            return u"carries no valid signature";
+        case TrustVerdict::OwnUnreadable:
+            return u"this agent's own signature cannot be read";
+        case TrustVerdict::OtherPublisher:
+            return u"is signed by another publisher or under another root";
+    }
+    return u"?";
+}
 
 class WindowsUpdateHost final : public UpdateHost {
 public:
@@ -199,17 +260,42 @@ public:
     }
 
     bool ReplaceWithCopy(const std::u16string& from, const std::u16string& to) override {
-        // The copy is complete before it takes the name, so an end at any
-        // moment leaves `to` whole.
+        // The copy is complete, and on disk, before it takes the name, so an
+        // end at any moment (a power cut too) leaves `to` whole.
         const std::wstring partial = Wide(to) + L".partial";
         if (!CopyFileW(Wide(from).c_str(), partial.c_str(), FALSE)) return Failed(u"CopyFileW", to);
-        if (!MoveFileExW(partial.c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (!MoveFlushed(partial, Wide(to))) {
             Failed(u"MoveFileExW", to);
             DeleteFileW(partial.c_str());
             return false;
         }
         return true;
     }
+
+    bool MoveTree(const std::u16string& from, const std::u16string& to) override {
+        return MoveFiles(Wide(from), Wide(to));
+    }
+
+    void RemoveTree(const std::u16string& folder) override {
+        const std::wstring wide = Wide(folder);
+        if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        if (!RemoveTreeFiles(wide)) Failed(u"RemoveDirectoryW", folder);
+    }
+
+    bool CanRemoveFile(const std::u16string& path) override {
+        const std::wstring wide = Wide(path);
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+        if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return false;
+        // Opening for deletion asks the file system what deleting would.
+        const HANDLE file = CreateFileW(wide.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(file);
+        return true;
+    }
+
+    std::u16string FileVersion(const std::u16string& path) override { return ReadFileVersion(Wide(path)); }
 
     std::u16string FetchVersionFile(const std::u16string& url) override {
         return vantorel::FetchVersionFile(url, BuiltInUpdateSettings().receiveTimeoutMs);
@@ -222,22 +308,28 @@ public:
     }
 
     bool DownloadToFile(const std::u16string& path, const std::u16string& url) override {
-        return vantorel::DownloadToFile(path, url, BuiltInUpdateSettings().receiveTimeoutMs);
+        return vantorel::DownloadToFile(path, url, BuiltInUpdateSettings());
     }
 
     void RequestServiceShutdown() override { HttpGetNoReply(std::u16string(ServiceUrl(ServiceRequest::Shutdown))); }
 
-    bool UnpackArchive(const std::u16string& archive) override { return vantorel::UnpackArchive(archive); }
+    bool UnpackArchive(const std::u16string& archive, const std::u16string& folder) override {
+        return vantorel::UnpackArchive(archive, folder);
+    }
 
     bool IsTrustedAgent(const std::u16string& path) override {
-        if (!VerifyFileSignature(Wide(path))) return false;
-        // An unsigned agent (a development build) takes any valid signature;
-        // a signed one only its own publisher's.
-        std::string own;
-        if (!ReadSignerCertificate(Wide(GetModulePath()), own)) return true;
-        std::string theirs;
-        if (ReadSignerCertificate(Wide(path), theirs) && theirs == own) return true;
-        DebugOutput(u"Update: " + path + u" is signed by another publisher\n");
+        SignatureTable ownTable = SignatureTable::None, table = SignatureTable::None;
+        const std::vector<SignatureFacts> own = ReadSignatureFacts(Wide(GetModulePath()), ownTable, false);
+        std::vector<PublisherIdentity> identities;
+        for (const SignatureFacts& signature : own)
+            if (signature.readable) identities.push_back(signature.identity);
+        const OwnSignature ownState = ownTable == SignatureTable::None      ? OwnSignature::Unsigned
+                                      : ownTable == SignatureTable::Present ? OwnSignature::Signed
+                                                                            : OwnSignature::Unreadable;
+        const std::vector<SignatureFacts> candidate = ReadSignatureFacts(Wide(path), table, true);
+        const TrustVerdict verdict = DecideAgentTrust(ownState, identities, candidate);
+        if (verdict == TrustVerdict::Trusted) return true;
+        DebugOutput(u"Update: " + path + u" " + std::u16string(DescribeTrust(verdict)) + u"\n");
         return false;
     }
 
@@ -250,8 +342,13 @@ public:
     void RunScript(const std::u16string& path) override {
         wchar_t system[MAX_PATH];
         const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        const std::wstring interpreter =
-            std::wstring(system, length != 0 && length < MAX_PATH ? length : 0) + L"\\cmd.exe";
+        // Never a cmd.exe found elsewhere (the current drive's root).
+        if (length == 0 || length >= MAX_PATH) {
+            DebugOutput(u"Failed " + path + u" with: " +
+                        Decimal(length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)));
+            return;
+        }
+        const std::wstring interpreter = std::wstring(system, length) + L"\\cmd.exe";
         // /S with the quoted path in a second pair of quotes: cmd strips the
         // outer pair only, so the path may hold spaces, & or parentheses.
         std::wstring commandLine = L"cmd.exe /S /C \"\"" + Wide(path) + L"\"\"";
@@ -299,6 +396,7 @@ public:
 
     void PostQuit() override { PostMessageW(window_, WM_QUIT, 0, 0); }
     void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+    uint64_t NowMs() override { return TickNow(); }
     void Debug(std::u16string_view line) override { DebugOutput(line); }
 
 private:
@@ -307,6 +405,30 @@ private:
         if (!mutex) return false;
         CloseHandle(mutex);
         return true;
+    }
+
+    // Every file of from to the same place under to, folders made as needed.
+    static bool MoveFiles(const std::wstring& from, const std::wstring& to) {
+        WIN32_FIND_DATAW found;
+        const HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        bool moved = true;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring source = from + L"\\" + name, target = to + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!CreateDirectoryW(target.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                    moved = Failed(u"CreateDirectoryW", std::u16string(target.begin(), target.end()));
+                    continue;
+                }
+                moved = MoveFiles(source, target) && moved;
+            } else if (!MoveFlushed(source, target)) {
+                moved = Failed(u"MoveFileExW", std::u16string(target.begin(), target.end()));
+            }
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return moved;
     }
 
     static bool Failed(std::u16string_view what, const std::u16string& path) {
@@ -335,13 +457,14 @@ unsigned __stdcall UpdateThread(void* argument) {
     }
     WindowsUpdateHost host(start.window);
     const UpdateSettings& settings = BuiltInUpdateSettings();
+    UpdateRetries retries;
     const std::u16string transferStatus(ServiceUrl(ServiceRequest::TransferStatus));
     // The first check stays where it was due, whatever the chore took.
     const DWORD spent = GetTickCount() - started;
     ::Sleep(spent < settings.firstCheckDelayMs ? settings.firstCheckDelayMs - spent : 0);
     for (;;) {
         try {
-            RunUpdatePass(host, settings, transferStatus);
+            RunUpdatePass(host, settings, retries, transferStatus);
         } catch (const std::exception&) {
             // Out of memory in a pass: the next one tries again.
         }
@@ -351,29 +474,22 @@ unsigned __stdcall UpdateThread(void* argument) {
 
 }  // namespace
 
-bool DownloadToFile(const std::u16string& path, const std::u16string& url, uint32_t receiveTimeoutMs) {
-    PackageServerGet get(url, receiveTimeoutMs);
-    if (!get.failure().empty()) {
-        DownloadFailed(url, get.failure());
-        return false;
-    }
+bool DownloadToFile(const std::u16string& path, const std::u16string& url, const UpdateSettings& settings) {
     const std::wstring target = Wide(path);
     const std::wstring partial = target + L".download";
     const HANDLE file =
         CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        DownloadFailed(url, u"cannot create " + Utf16(partial) + u", error " + Decimal(GetLastError()));
+        DownloadFailed(url, u"cannot create " + std::u16string(partial.begin(), partial.end()) + u", error " +
+                                Decimal(GetLastError()));
         return false;
     }
-    unsigned long long received = 0;
-    bool complete = get.Receive(
-        [file](const char* data, DWORD count) {
-            DWORD written = 0;
-            return ::WriteFile(file, data, count, &written, nullptr) && written == count;
-        },
-        received);
-    std::u16string why = get.failure();
-    if (complete && received == 0) {
+    DownloadLimits limits;
+    limits.maxBytes = settings.maxDownloadBytes;
+    FileDownload sink(file, FolderOf(target), limits);
+    std::u16string why;
+    bool complete = HttpDownload(url, settings.receiveTimeoutMs, sink, why);
+    if (complete && sink.received() == 0) {
         why = u"empty";
         complete = false;
     }
@@ -394,34 +510,30 @@ bool DownloadToFile(const std::u16string& path, const std::u16string& url, uint3
         DownloadFailed(url, why);
         return false;
     }
-    DebugOutput(u"Update: downloaded " + url + u", " + Decimal(received) + u" bytes\n");
+    DebugOutput(u"Update: downloaded " + url + u", " + Decimal(sink.received()) + u" bytes\n");
     return true;
 }
 
 std::u16string FetchVersionFile(const std::u16string& url, uint32_t receiveTimeoutMs) {
-    PackageServerGet get(url, receiveTimeoutMs);
-    std::string bytes;
-    unsigned long long received = 0;
-    const bool complete = get.failure().empty() && get.Receive(
-                                                       [&bytes](const char* data, DWORD count) {
-                                                           if (bytes.size() + count > kMaxVersionFileBytes) return false;
-                                                           bytes.append(data, count);
-                                                           return true;
-                                                       },
-                                                       received);
-    if (!complete) {
-        DebugOutput(u"Update: no version file from " + url + u": " + get.failure() + u"\n");
+    TextDownload sink;
+    std::u16string why;
+    if (!HttpDownload(url, receiveTimeoutMs, sink, why)) {
+        DebugOutput(u"Update: no version file from " + url + u": " + why + u"\n");
         return {};
     }
     // Each byte one character: the file is ASCII.
-    return std::u16string(bytes.begin(), bytes.end());
+    return std::u16string(sink.bytes.begin(), sink.bytes.end());
 }
 
-bool UnpackArchive(const std::u16string& archive) {
+bool UnpackArchive(const std::u16string& archive, const std::u16string& folder) {
     const std::u16string directory = GetModuleDirectory();
+    if (!CreateDirectoryW(Wide(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        DebugOutput(u"Update: unpacking " + archive + u" failed, no folder " + folder + u"\n");
+        return false;
+    }
     unsigned long exitCode = 0;
     const int ran = RunShellProgram(directory + u"\\" + std::u16string(kArchiveTool), u" x -y \"" + archive + u"\"",
-                                    directory, &exitCode);
+                                    folder, &exitCode);
     if (ran && exitCode == 0) return true;
     DebugOutput(u"Update: unpacking " + archive + u" failed, " + std::u16string(kArchiveTool) +
                 (ran ? u" exited with " + Decimal(exitCode) : std::u16string(u" did not start")) + u"\n");
@@ -430,7 +542,7 @@ bool UnpackArchive(const std::u16string& archive) {
 
 void CompleteUpdateAtStart() {
     WindowsUpdateHost host(nullptr);
-    switch (CompleteUpdateAtStart(host)) {
+    switch (CompleteUpdateAtStart(host, BuiltInUpdateSettings())) {
         case StartUpdateOutcome::ExitAgent:
             ExitProcess(0);
         case StartUpdateOutcome::ExitFailed:

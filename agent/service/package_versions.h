@@ -28,6 +28,11 @@ struct UpdateSettings {
     uint32_t checkIntervalMs = 600000;
     // How long a package download may go without a byte before it is given up.
     uint32_t receiveTimeoutMs = 60000;
+    // A package that failed is tried again after checkIntervalMs, then after
+    // twice as long each time, up to this.
+    uint32_t retryLongestPauseMs = 86400000;
+    // The most one download may bring.
+    uint64_t maxDownloadBytes = 1024ull * 1024 * 1024;
 };
 
 // This executable's settings, compiled into each agent with its own values.

@@ -23,6 +23,12 @@ const UpdateSettings& BuiltInUpdateSettings() {
 #ifdef VANTOREL_UPDATE_RECEIVE_TIMEOUT_MS
         built.receiveTimeoutMs = VANTOREL_UPDATE_RECEIVE_TIMEOUT_MS;
 #endif
+#ifdef VANTOREL_UPDATE_RETRY_LONGEST_PAUSE_MS
+        built.retryLongestPauseMs = VANTOREL_UPDATE_RETRY_LONGEST_PAUSE_MS;
+#endif
+#ifdef VANTOREL_UPDATE_MAX_DOWNLOAD_BYTES
+        built.maxDownloadBytes = VANTOREL_UPDATE_MAX_DOWNLOAD_BYTES;
+#endif
         return built;
     }();
     return settings;

@@ -382,6 +382,7 @@ public:
         return false;
     }
     bool PostForm(const std::u16string&, const std::u16string&, const std::u16string&) override { return false; }
+    bool Download(const std::u16string&, uint32_t, HttpDownloadSink&, std::u16string&) override { return false; }
 
 private:
     std::vector<std::string>& steps_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,18 @@ public:
         posts.push_back(host + u"|" + objectPath + u"|" + postBody);
         return opened;
     }
+    // The body in chunks of two bytes; a connection that ends early is a
+    // normal end, as WinINet reports it.
+    bool Download(const std::u16string& url, uint32_t, HttpDownloadSink& sink, std::u16string& why) override {
+        urls.push_back(url);
+        if (!sink.Head(200, length, why)) return false;
+        for (size_t at = 0; at < body.size(); at += 2)
+            if (!sink.Body(body.data() + at, std::min<size_t>(2, body.size() - at), why)) return false;
+        return opened;
+    }
 
     std::string body;
+    int64_t length = -1;
     bool opened = true;
     std::vector<std::u16string> urls;
     std::vector<std::u16string> posts;
@@ -47,6 +58,50 @@ TEST(HttpGetText, DecodesUtf8AndWidensStrayBytes)
     transport.opened = true;
     transport.body = "whatever the service says";
     EXPECT_TRUE(HttpGetNoReply(u"http://x/", transport));
+}
+
+// Collects a download, refusing a body past limit.
+class Collect final : public HttpDownloadSink {
+public:
+    bool Head(int, int64_t, std::u16string&) override { return true; }
+    bool Body(const char* data, size_t count, std::u16string& why) override {
+        if (bytes.size() + count > 5) {
+            why = u"limit";
+            return false;
+        }
+        bytes.append(data, count);
+        return true;
+    }
+    std::string bytes;
+};
+
+TEST(HttpDownload, TakesABodyOnlyWholeAndAsLongAsDeclared)
+{
+    const struct {
+        int64_t length;
+        const char* body;
+        bool opened, whole;
+        std::u16string why;
+        const char* received;
+    } cases[] = {
+        {4, "abcd", true, true, u"", "abcd"},
+        {-1, "abc", true, true, u"", "abc"},
+        {4, "abc", true, false, u"3 of 4 bytes", "abc"},
+        {2, "abcd", true, false, u"more than the 2 bytes declared", "ab"},
+        {-1, "abcdefg", true, false, u"limit", "abcd"},
+        {4, "abcd", false, false, u"failed", "abcd"},
+    };
+    for (const auto& c : cases) {
+        CannedTransport transport;
+        transport.length = c.length;
+        transport.body = c.body;
+        transport.opened = c.opened;
+        Collect sink;
+        std::u16string why;
+        EXPECT_EQ(HttpDownload(u"https://x/p", 1000, sink, why, transport), c.whole) << c.body;
+        EXPECT_EQ(why, c.why) << c.body;
+        EXPECT_EQ(sink.bytes, c.received) << c.body;
+    }
 }
 
 TEST(HttpPostForm, WritesTheBodyToTheDebugOutputFirst)

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ bool Step(const wchar_t* name, const std::string& content = "") {
 void SaveLog(const wchar_t* stage) {
     WriteFile(sync + L"\\log-" + stage + L".json", driver::SimGet(L"log").body);
     driver::SimGet(L"reset");
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -206,10 +212,11 @@ std::wstring SignatureDiagnostic(const std::wstring& install) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 6) {
-        std::printf("usage: setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE PATHS VERSION\n");
+    if (argc != 7) {
+        std::printf("usage: setup-driver SYNC SETUP_EXE SIGNED_SETUP_EXE PATHS VERSION OLDER_AGENT\n");
         return 2;
     }
+    const std::wstring olderAgent = argv[6];
     sync = argv[1];
     const std::wstring setup = argv[2], signedSetup = argv[3], version = argv[5];
     CoInitialize(nullptr);
@@ -272,6 +279,14 @@ int wmain(int argc, wchar_t** argv) {
     SystemTimeToFileTime(&old, &oldTime);
     bool aged = true;
     for (const wchar_t* file : ours) aged = SetWriteTime(install + L"\\" + file, &oldTime) && aged;
+    // An older update the agent had prepared, half staged, with its records:
+    // the setup must leave none of it to undo the upgrade.
+    const std::wstring pending[] = {L"first_run", L"newVantorel.exe", L"unpack_svc.cmd", L"jre.installed",
+                                    L"Version-0.09.25.2-pkg.7z", L"update-staging\\lib\\x.jar"};
+    CreateDirectoryW((install + L"\\update-staging").c_str(), nullptr);
+    CreateDirectoryW((install + L"\\update-staging\\lib").c_str(), nullptr);
+    for (const std::wstring& name : pending) WriteFile(install + L"\\" + name, "pending");
+    CopyFileW(olderAgent.c_str(), (install + L"\\newVantorel.exe").c_str(), FALSE);
     SaveLog(L"before-upgrade");
     DWORD oldAgentId = 0;
     GetWindowThreadProcessId(FindWindowW(L"Vantorel", nullptr), &oldAgentId);
@@ -293,7 +308,18 @@ int wmain(int argc, wchar_t** argv) {
         replaced = SetWriteTime(install + L"\\" + file, nullptr, &now) && CompareFileTime(&now, &oldTime) != 0 && replaced;
     }
     Check(replaced, "the upgrade replaced every binary");
+    bool cleared = !Exists(install + L"\\update-staging");
+    for (const std::wstring& name : pending) cleared = !Exists(install + L"\\" + name) && cleared;
+    Check(cleared, "the upgrade removed the pending older update");
     SaveLog(L"upgrade");
+    const std::string installed = ReadAll(install + L"\\Vantorel.exe");
+    Run(L"\"" + install + L"\\Stolvane.exe\"", 30000);
+    WaitFor(20000, [] { return !AgentRuns(); });
+    Run(L"\"" + install + L"\\Vantorel.exe\"", 0, &restarted, install);
+    if (restarted) CloseHandle(restarted);
+    Check(WaitFor(30000, AgentRuns) && (Sleep(3000), AgentRuns()) && ReadAll(install + L"\\Vantorel.exe") == installed,
+          "after a restart the setup's agent runs");
+    driver::SimGet(L"reset");
 
     // What the installation left, as Windows programs read it.
     Check(LinkTarget(KnownFolder(CSIDL_PROGRAMS) + L"\\Vantorel.lnk") == install + L"\\Vantorel.exe",

@@ -6,11 +6,11 @@
 # nothing of the installation may be left in the prefix's files or registry
 # but what the test itself put into the install folder.
 # Usage: setup_test.sh SIMULATOR RUNNER TEMPLATE_PREFIX PREFIX SETUP_EXE STAND_IN DRIVER VERSION SHOTS
-#                      MAKE_SETUP_COMMAND...   (cmake -D... -P make_setup.cmake, without STAGE,
+#                      OLDER_AGENT MAKE_SETUP_COMMAND...   (cmake -D... -P make_setup.cmake, without STAGE,
 #                                               OUTPUT and the certificate)
 set -u
-sim=$1 runner=$2 template=$3 prefix=$4 setup=$5 stand_in=$6 driver=$7 version=$8 screenshots=$9
-make_setup=("${@:10:$#-11}") make_setup_script=${*: -1}
+sim=$1 runner=$2 template=$3 prefix=$4 setup=$5 stand_in=$6 driver=$7 version=$8 screenshots=$9 older=${10}
+make_setup=("${@:11:$#-12}") make_setup_script=${*: -1}
 source "$(dirname "$0")/../support/service_test_lib.sh"
 source "$(dirname "$0")/../support/tray_desktop_lib.sh"
 source "$(dirname "$0")/../support/test_pki.sh"
@@ -88,7 +88,7 @@ users=("$prefix"/drive_c/users/*)
 install=
 WINEDEBUG=warn+seh wine_run --timeout 400 -- explorer /desktop=setup,1024x768 "$(winpath "$driver")" \
     "$(winpath "$sync")" "$(winpath "$setup")" "$(winpath "$signed_setup")" "$(winpath "$scratch/paths")" \
-    "$version" \
+    "$version" "$(winpath "$older")" \
     > "$scratch/driver.out" 2> "$scratch/driver.err" &
 run_pid=$!
 layout_installed() {

@@ -24,6 +24,7 @@ with M one of
     stall        the headers and AFTER bytes (default half), then wait S seconds
                  (no "seconds": until the client goes), then "continue" (default)
                  with the rest, or "close"
+    endless      no Content-Length, then the file over and over until the client goes
     throttle     the file as it is (only "rate" matters; also when "mode" is left out)
 "rate" paces the body of any mode. "times": K applies the entry to the first K
 requests of that name only; the count restarts whenever the entry changes.
@@ -194,6 +195,8 @@ class Handler(BaseHTTPRequestHandler):
             length, limit, outcome = None, min(after, size), 'nolength'
         elif mode == 'stall':
             limit = min(after, size)
+        elif mode == 'endless':
+            length, outcome = None, 'endless'
         elif mode != 'throttle':
             self.reply_text(500, 'unknown fault mode %s\n' % mode)
             self.done(500, 'bad-faults', 0, size)
@@ -215,6 +218,8 @@ class Handler(BaseHTTPRequestHandler):
         sent = 0
         try:
             with open(path, 'rb') as f:
+                while mode == 'endless':
+                    sent = self.send_body(f, sent + size, rate, sent, base=sent)
                 sent = self.send_body(f, limit, rate, 0)
                 if mode == 'stall':
                     seconds = fault.get('seconds')
@@ -229,18 +234,19 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.done(200, outcome, sent, size)
 
-    def send_body(self, f, limit, rate, sent):
-        """Sends the file from offset SENT up to LIMIT; returns the new offset."""
-        start, base = time.monotonic(), sent
+    def send_body(self, f, limit, rate, sent, base=0):
+        """Sends the file from offset SENT - BASE up to LIMIT (counted as SENT);
+        returns the new count."""
+        start, first = time.monotonic(), sent
         chunk = CHUNK if rate is None else max(1, min(CHUNK, int(rate / 20)))
-        f.seek(sent)
+        f.seek(sent - base)
         while sent < limit:
             data = f.read(min(chunk, limit - sent))
             if not data:
                 break
             if rate is not None:
                 # paced so that the last byte leaves at SIZE / RATE
-                delay = start + (sent - base + len(data)) / rate - time.monotonic()
+                delay = start + (sent - first + len(data)) / rate - time.monotonic()
                 if delay > 0:
                     time.sleep(delay)
             self.wfile.write(data)

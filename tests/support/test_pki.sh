@@ -5,6 +5,8 @@
 #     ca.pem ca.key                  "Vantorel Test Authority", the trusted root
 #     server.pem server.key          localhost (DNS:localhost, serverAuth)
 #     publisher.pem publisher.key    "Vantorel Test Publisher" (codeSigning)
+#     renewed.pem renewed.key        the publisher's renewal: same subject and
+#                                    authority, a new key and certificate
 #     foreign.pem foreign.key        "Other Publisher": same CA, another signer
 #     rogue-ca.pem rogue-ca.key      "Vantorel Rogue Authority", never trusted
 #     rogue.pem rogue.key            "Vantorel Test Publisher" again, issued by
@@ -12,9 +14,11 @@
 #     *.der                          each certificate in DER (ca.der: to import
 #                                    into Wine's Root store)
 #     *-chain.pem                    each signer's certificate followed by its CA's
-#   sign_test_exe DIR IN OUT [foreign|rogue]
+#   sign_test_exe DIR IN OUT [renewed|foreign|rogue] [nest]
 #                          OUT: the PE file IN signed (SHA-256, chain included,
-#                          no timestamp) by the test publisher, or another signer
+#                          no timestamp) by the test publisher, or another signer;
+#                          with nest, IN's signature stays first and this one
+#                          is nested in it
 
 # One certificate: _pki_issue DIR NAME SUBJECT EXTENSIONS CA_NAME
 # (CA_NAME "self" for a root). openssl ca, because only it sets a start date.
@@ -79,20 +83,22 @@ make_test_pki() {
     _pki_issue "$dir" rogue-ca '/O=Vantorel Test/CN=Vantorel Rogue Authority' root self &&
     _pki_issue "$dir" server '/O=Vantorel Test/CN=localhost' server ca &&
     _pki_issue "$dir" publisher '/O=Vantorel Test/CN=Vantorel Test Publisher' signer ca &&
+    _pki_issue "$dir" renewed '/O=Vantorel Test/CN=Vantorel Test Publisher' signer ca &&
     _pki_issue "$dir" foreign '/O=Other Test/CN=Other Publisher' signer ca &&
     _pki_issue "$dir" rogue '/O=Vantorel Test/CN=Vantorel Test Publisher' signer rogue-ca || return 1
-    for n in ca rogue-ca server publisher foreign rogue; do
+    for n in ca rogue-ca server publisher renewed foreign rogue; do
         openssl x509 -in "$dir/$n.pem" -outform DER -out "$dir/$n.der" || return 1
     done
-    for n in publisher foreign; do cat "$dir/$n.pem" "$dir/ca.pem" > "$dir/$n-chain.pem"; done
+    for n in publisher renewed foreign; do cat "$dir/$n.pem" "$dir/ca.pem" > "$dir/$n-chain.pem"; done
     cat "$dir/rogue.pem" "$dir/rogue-ca.pem" > "$dir/rogue-chain.pem"
 }
 
 sign_test_exe() {
-    local dir=$1 in=$2 out=$3 who=${4:-publisher} log
-    case $who in publisher|foreign|rogue) ;; *) echo "sign_test_exe: unknown signer $who" >&2; return 1 ;; esac
+    local dir=$1 in=$2 out=$3 who=${4:-publisher} nest=() log
+    case $who in publisher|renewed|foreign|rogue) ;; *) echo "sign_test_exe: unknown signer $who" >&2; return 1 ;; esac
+    [ "${5:-}" = nest ] && nest=(-nest)
     rm -f "$out"
-    if ! log=$(osslsigncode sign -certs "$dir/$who-chain.pem" -key "$dir/$who.key" -h sha256 \
+    if ! log=$(osslsigncode sign "${nest[@]}" -certs "$dir/$who-chain.pem" -key "$dir/$who.key" -h sha256 \
             -n "Vantorel test" -in "$in" -out "$out" 2>&1); then
         echo "sign_test_exe: $log" >&2
         return 1

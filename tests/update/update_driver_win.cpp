@@ -3,10 +3,13 @@
 // stand-in (by writing its files and faults), and checks the install
 // directory, the processes and the two servers' logs after each scenario.
 //
-// Usage: update-driver INSTALL BASE BINS VARIANTS SERVED SERVER_LOG CA_DER
+// Usage: update-driver INSTALL BASE BINS VARIANTS SERVED SERVER_LOG CA_DER DOWNLOAD_CAP
 //   INSTALL   the test install directory (emptied and refilled per scenario)
 //   BASE      its layout without the agent: 7zr.exe, Pellick.dll, jre\bin\javaw.exe ...
-//   BINS      old-signed.exe and the new agent as new-signed/-unsigned/-tampered/-foreign.exe
+//   BINS      old-signed.exe and the new agent as new-KIND.exe: signed, renewed (the
+//             publisher's renewed certificate), nested (another authority first, the
+//             publisher nested), unsigned, tampered, foreign, rogue (the publisher's
+//             name under another root), older (the old agent again)
 //   VARIANTS  agent-*.7z (the agent package with each new agent), agent-corrupt.7z,
 //             jre.7z, dependency.7z
 //   SERVED    the stand-in's root; packages go to SERVED\packages
@@ -19,9 +22,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -37,6 +42,7 @@ namespace {
 using driver::Check;
 
 std::wstring install, base, bins, variants, served, serverLog;
+unsigned long long downloadCap = 0;
 constexpr UINT kQuitRequest = 0x405;
 
 std::string ReadAll(const std::wstring& path) {
@@ -93,6 +99,43 @@ void CopyTree(const std::wstring& from, const std::wstring& to) {
             CopyFileW((from + name).c_str(), (to + name).c_str(), FALSE);
     } while (FindNextFileW(find, &found));
     FindClose(find);
+}
+
+// Every file under dir (relative path) with its content.
+void Listing(const std::wstring& dir, const std::wstring& prefix, std::map<std::wstring, std::string>& files) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((dir + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            files[prefix + name + L"\\"];
+            Listing(dir + name + L"\\", prefix + name + L"\\", files);
+        } else {
+            files[prefix + name] = ReadAll(dir + name);
+        }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
+// The install folder as the agent's own doing leaves it: without the
+// service stand-in's mark of life and the record of a refused version.
+std::map<std::wstring, std::string> InstallListing() {
+    std::map<std::wstring, std::string> files;
+    Listing(install, L"", files);
+    files.erase(L"jre\\bin\\javaw-alive.txt");
+    files.erase(L"agent.refused");
+    return files;
+}
+
+std::wstring Differences(const std::map<std::wstring, std::string>& a, const std::map<std::wstring, std::string>& b) {
+    std::wstring text;
+    for (const auto& [name, content] : a)
+        if (!b.count(name) || b.at(name) != content) text += L"-" + name + L" ";
+    for (const auto& [name, content] : b)
+        if (!a.count(name)) text += L"+" + name + L" ";
+    return text;
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
@@ -236,31 +279,38 @@ void ResetInstall() {
 }
 
 bool IsOldAgent() { return SameFile(install + L"Vantorel.exe", bins + L"old-signed.exe"); }
-bool IsNewAgent() { return SameFile(install + L"Vantorel.exe", bins + L"new-signed.exe"); }
+bool IsNewAgent(const wchar_t* kind = L"signed") {
+    return SameFile(install + L"Vantorel.exe", bins + L"new-" + kind + L".exe");
+}
 
 std::string Named(const char* prefix, const std::wstring& what) {
     return std::string(prefix) + " (" + std::string(what.begin(), what.end()) + ")";
 }
 
-// An untrusted new copy, offered by a pass and at start-up: never started,
-// nothing replaced.
-void UntrustedCandidates() {
-    for (const std::wstring kind : {L"unsigned", L"tampered", L"foreign"}) {
+// A refused new copy, offered by a pass and at start-up: never started,
+// nothing of its package left, its version not fetched again.
+void RefusedCandidates() {
+    for (const std::wstring kind : {L"unsigned", L"tampered", L"foreign", L"rogue", L"older"}) {
         ResetInstall();
         Serve("Hollin=0.09.26.0|", L"agent-" + kind + L".7z");
+        const auto before = InstallListing();
         const int fetched = Requests(kAgentPackage, "complete");
         const HANDLE agent = Start(install + L"Vantorel.exe");
-        const bool passDone = WaitFor(
-            [&] {
-                return Requests(kAgentPackage, "complete") > fetched && Exists(install + L"lib\\service-0.09.26.0.jar") &&
-                       !Exists(install + L"Version-0.09.26.0-pkg.7z") && !Exists(install + L"newVantorel.exe");
-            },
-            30000);
-        Sleep(1500);
-        Check(passDone, Named("a pass unpacks the package and removes the untrusted copy", kind).c_str());
-        Check(!watch->Seen(L"newVantorel.exe") && Running(agent) && IsOldAgent() && !Exists(install + L"first_run") &&
-                  Requests(kNewVersionFile) == 0,
-              Named("the untrusted copy is never started and nothing is replaced", kind).c_str());
+        const bool refused = WaitFor(
+            [&] { return Requests(kAgentPackage, "complete") > fetched && Exists(install + L"agent.refused"); }, 30000);
+        // Ten passes more, for one of them: the refused version stays refused.
+        const bool tenPasses = kind == L"foreign";
+        Sleep(tenPasses ? 25000 : 1500);
+        const auto after = InstallListing();
+        Check(refused && after == before, Named("a pass refuses the copy and leaves nothing of its package", kind).c_str(),
+              Differences(before, after));
+        Check(!watch->Seen(L"newVantorel.exe") && Running(agent) && IsOldAgent() && Requests(kNewVersionFile) == 0 &&
+                  Requests(kAgentPackage, "complete") == fetched + 1,
+              Named(tenPasses ? "the copy never runs and its version is fetched once in ten passes"
+                              : "the copy never runs and its version is fetched once",
+                    kind)
+                  .c_str(),
+              std::to_wstring(Requests(kAgentPackage, "complete") - fetched));
         EndAgents(agent);
 
         ResetInstall();
@@ -272,7 +322,7 @@ void UntrustedCandidates() {
         Sleep(2500);
         Check(up && Running(again) && !watch->Seen(L"newVantorel.exe") && IsOldAgent() &&
                   !Exists(install + L"newVantorel.exe"),
-              Named("at start-up the untrusted copy is not started; the old agent runs", kind).c_str());
+              Named("at start-up the refused copy is not started; the old agent runs", kind).c_str());
         EndAgents(again);
     }
 }
@@ -326,6 +376,8 @@ void FaultsThenFullCycle() {
         {"{\"mode\": \"wronglength\", \"times\": 1}", "wronglength", "a package longer than it says installs nothing"},
         {"{\"mode\": \"stall\", \"seconds\": 8, \"then\": \"close\", \"times\": 1}", "client-gone",
          "a stalled package is given up and installs nothing"},
+        {"{\"mode\": \"endless\", \"times\": 1}", "client-gone",
+         "an endless package stops at the download limit and leaves nothing"},
     };
     size_t baseline = WorkingSet(agent), peak = baseline;
     bool first = true;
@@ -348,7 +400,14 @@ void FaultsThenFullCycle() {
         }
         Sleep(700);
         const std::string line = LastRequest(kAgentPackage);
-        Check(seen && line.find(std::string(" ") + f.outcome + " ") != std::string::npos && nothingInstalled(),
+        // "... client-gone SENT/SIZE SECONDS": an endless body is read up to the cap.
+        const size_t sentAt = line.find(" client-gone ");
+        const unsigned long long sent =
+            sentAt == std::string::npos ? 0 : std::strtoull(line.c_str() + sentAt + 13, nullptr, 10);
+        const bool endless = std::strstr(f.fault, "endless") != nullptr;
+        if (endless) std::printf("figure endless package: %s (download limit %llu)\n", line.c_str(), downloadCap);
+        Check(seen && line.find(std::string(" ") + f.outcome + " ") != std::string::npos && nothingInstalled() &&
+                  (!endless || (sent >= downloadCap / 2 && sent <= downloadCap + (16u << 20))),
               f.name, std::wstring(line.begin(), line.end()));
     }
     const std::string runtimeLine = LastRequest(kRuntimePackage);
@@ -362,18 +421,23 @@ void FaultsThenFullCycle() {
           "the service runs on while they are unpacked");
     if (service) CloseHandle(service);
 
-    // A package that fails to extract: no marker, tried again next pass.
+    // A package that fails to extract: the install folder as it was, tried
+    // again after a pause.
     Faults("{}");
+    const auto unchanged = InstallListing();
     CopyFileW((variants + L"agent-corrupt.7z").c_str(), Served(kAgentPackage).c_str(), FALSE);
     int before = Requests(kAgentPackage, "complete");
-    WaitFor([&] { return Requests(kAgentPackage, "complete") > before; }, 30000);
-    Sleep(2000);
-    Check(!Exists(install + L"first_run") && IsOldAgent() && Running(agent), "a failed extraction writes no marker");
+    const bool failed = WaitFor([&] { return Requests(kAgentPackage, "complete") > before; }, 30000) &&
+                        WaitFor([&] { return InstallListing() == unchanged; }, 20000);
+    Check(failed && !Exists(install + L"first_run") && IsOldAgent() && Running(agent),
+          "a failed extraction leaves the install folder as it was", Differences(unchanged, InstallListing()));
 
     // A transfer runs when the update is ready: the hand-over waits for it.
     driver::SimGet(L"config?download_rate=1000000");
     driver::SimGet(L"download?name=long.bin&size=9000000");
-    CopyFileW((variants + L"agent-good.7z").c_str(), Served(kAgentPackage).c_str(), FALSE);
+    // The release of a publisher whose certificate was renewed.
+    CopyFileW((variants + L"agent-renewed.7z").c_str(), Served(kAgentPackage).c_str(), FALSE);
+    const DWORD published = GetTickCount();
     DWORD prepared = 0, transferEnded = 0;
     WaitFor([&] {
         if (!prepared && Exists(install + L"first_run")) prepared = GetTickCount();
@@ -391,7 +455,11 @@ void FaultsThenFullCycle() {
     const bool newRuns = WaitFor([] { return Requests(kNewVersionFile) > 0; }, 60000);
     std::printf("figure hand-over to install: %.1f s from the old agent's end to the new agent's first check\n",
                 (GetTickCount() - oldEnded) / 1000.0);
-    Check(newRuns && IsNewAgent() && AgentWindow() != nullptr, "the new agent runs and asks for its own version");
+    std::printf("figure from the renewed-certificate release's publication (with a 9 s transfer running) to the "
+                "new agent's first check: %.1f s\n",
+                (GetTickCount() - published) / 1000.0);
+    Check(newRuns && IsNewAgent(L"renewed") && AgentWindow() != nullptr,
+          "the release signed with the renewed certificate runs and asks for its own version");
     std::printf("figure from the old agent's start, through six failed passes, to the new agent's first check: %.1f s\n",
                 (GetTickCount() - started) / 1000.0);
     Check(WaitFor([] { return !Exists(install + L"newVantorel.exe") && !Exists(install + L"oldVantorel.exe"); }, 10000),
@@ -417,9 +485,9 @@ void EndedAtEachStep() {
         Sleep(2500);
         return process;
     };
-    auto extractGood = [] {
+    auto extractGood = [](const wchar_t* kind = L"signed") {
         // What the archive tool leaves: the new copy and the scripts.
-        CopyFileW((bins + L"new-signed.exe").c_str(), (install + L"newVantorel.exe").c_str(), FALSE);
+        CopyFileW((bins + L"new-" + kind + L".exe").c_str(), (install + L"newVantorel.exe").c_str(), FALSE);
         for (const wchar_t* script : {L"unpack_svc.cmd", L"unpack_jre.cmd", L"unpack_lib.cmd"})
             CopyFileW((bins + script).c_str(), (install + script).c_str(), FALSE);
     };
@@ -446,15 +514,17 @@ void EndedAtEachStep() {
           "ended during the copy: the old agent runs whole and removes the half copy");
     EndAgents(agent);
 
+    // A release signed under another authority first, with the publisher's
+    // signature nested: what carries a change of authority.
     ResetInstall();
-    extractGood();
+    extractGood(L"nested");
     WriteAll(install + L"first_run", "");
     const int asked = Requests(kNewVersionFile);
     agent = Start(install + L"Vantorel.exe");
     const bool handedOver = WaitFor([&] { return Requests(kNewVersionFile) > asked; }, 60000);
-    Check(handedOver && IsNewAgent() && !Running(agent) && watch->Seen(L"newVantorel.exe") &&
+    Check(handedOver && IsNewAgent(L"nested") && !Running(agent) && watch->Seen(L"newVantorel.exe") &&
               ReadAll(install + L"order.log") == "unpack_svc\r\nunpack_jre\r\nunpack_lib\r\n",
-          "ended after the marker: the next start installs the new agent");
+          "ended after the marker: the next start installs the new agent (its publisher's signature nested)");
     EndAgents(agent);
 
     ResetInstall();
@@ -536,8 +606,8 @@ std::wstring Directory(const wchar_t* path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 8) {
-        std::printf("usage: update-driver INSTALL BASE BINS VARIANTS SERVED SERVER_LOG CA_DER\n");
+    if (argc != 9) {
+        std::printf("usage: update-driver INSTALL BASE BINS VARIANTS SERVED SERVER_LOG CA_DER DOWNLOAD_CAP\n");
         return 2;
     }
     install = Directory(argv[1]);
@@ -547,11 +617,12 @@ int wmain(int argc, wchar_t** argv) {
     served = Directory(argv[5]);
     serverLog = argv[6];
     const std::string authority = ReadAll(argv[7]);
+    downloadCap = std::wcstoull(argv[8], nullptr, 10);
     Check(TrustTestAuthority(authority, true), "the test authority is trusted in this prefix");
     ProcessWatch processes;
     watch = &processes;
     SignedBuilds();
-    UntrustedCandidates();
+    RefusedCandidates();
     FaultsThenFullCycle();
     EndedAtEachStep();
     TrustTestAuthority(authority, false);

@@ -3,9 +3,9 @@
 # test authority, makes the packages with Debian's 7zz, serves them over
 # HTTPS from the package-server stand-in, and runs the driver
 # (update_driver_win.cpp), which plays every scenario in one Wine session.
-# Usage: update_test.sh NATIVE_BUILD RUNNER PREFIX INSTALL_DIR TEST_AGENTS PORT STAND_IN_EXE DRIVER_EXE
+# Usage: update_test.sh NATIVE_BUILD RUNNER PREFIX INSTALL_DIR TEST_AGENTS PORT DOWNLOAD_CAP STAND_IN_EXE DRIVER_EXE
 set -u
-native=$1 runner=$2 prefix=$3 install_src=$4 agents=$5 port=$6 stand_in=$7 driver=$8
+native=$1 runner=$2 prefix=$3 install_src=$4 agents=$5 port=$6 cap=$7 stand_in=$8 driver=$9
 sim=$native/simulator/localsvc-sim
 here=$(dirname "$0")
 source "$here/../support/service_test_lib.sh"
@@ -34,8 +34,13 @@ rm -f "$base/Vantorel.exe"
 cp "$stand_in" "$base/jre/bin/javaw.exe"
 sign_test_exe "$pki" "$agents/old/Vantorel.exe" "$bins/old-signed.exe" &&
 sign_test_exe "$pki" "$agents/new/Vantorel.exe" "$bins/new-signed.exe" &&
-sign_test_exe "$pki" "$agents/new/Vantorel.exe" "$bins/new-foreign.exe" foreign || exit 1
+sign_test_exe "$pki" "$agents/new/Vantorel.exe" "$bins/new-foreign.exe" foreign &&
+sign_test_exe "$pki" "$agents/new/Vantorel.exe" "$bins/new-renewed.exe" renewed &&
+sign_test_exe "$pki" "$agents/new/Vantorel.exe" "$bins/new-rogue.exe" rogue &&
+sign_test_exe "$pki" "$bins/new-rogue.exe" "$bins/new-nested.exe" publisher nest || exit 1
 cp "$agents/new/Vantorel.exe" "$bins/new-unsigned.exe"
+# A rollback: the publisher's older build offered as the new one.
+cp "$bins/old-signed.exe" "$bins/new-older.exe"
 # One byte of a message text changed after signing: the program still runs,
 # its signature no longer matches.
 python3 - "$bins/new-signed.exe" "$bins/new-tampered.exe" <<'EOF'
@@ -56,7 +61,7 @@ make_package() {
     local out=$1 dir=$2; shift 2
     (cd "$dir" && 7zz a -bd -y "$@" "$out" . > /dev/null) || { echo "7zz failed for $out"; exit 1; }
 }
-for kind in signed unsigned tampered foreign; do
+for kind in signed unsigned tampered foreign rogue older renewed; do
     tree=$scratch/tree-$kind
     mkdir -p "$tree/lib"
     cp "$bins/new-$kind.exe" "$tree/newVantorel.exe"
@@ -89,7 +94,7 @@ for _ in $(seq 100); do [ -s "$scratch/pkg-port" ] && break; sleep 0.05; done
 start=$(date +%s)
 "$runner" --prefix "$prefix" --timeout 800 -- "$driver" "$(winpath "$install")" "$(winpath "$base")" \
     "$(winpath "$bins")" "$(winpath "$variants")" "$(winpath "$served")" "$(winpath "$scratch/packages.log")" \
-    "$(winpath "$pki/ca.der")" > "$scratch/out" 2> "$scratch/err"
+    "$(winpath "$pki/ca.der")" "$cap" > "$scratch/out" 2> "$scratch/err"
 tr -d '\r' < "$scratch/out" | grep -v '^figure'
 expect "driver checks passed" test "$(tr -d '\r' < "$scratch/out" | grep -cx '0 failed')" = 1
 tr -d '\r' < "$scratch/out" | grep '^figure' | sed 's/^figure /  /'
