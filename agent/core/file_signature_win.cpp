@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/core/lifecycle_text.h"
+#include "agent/core/pe_signature.h"
 
 namespace vantorel {
 namespace {
@@ -134,8 +135,9 @@ bool ReadRoot(const SystemLibrary& crypt32, PCCERT_CONTEXT signer, HCERTSTORE ca
     return found;
 }
 
-}  // namespace
-
+// The publisher of one signature (PKCS#7 signed data): its signer's subject
+// and the root its chain ends at; nested receives the signatures nested in
+// it. False when the signer or a chain to a root cannot be read.
 bool ReadPublisher(const std::string& signedData, PublisherIdentity& identity, std::vector<std::string>& nested) {
     const SystemLibrary crypt32(L"crypt32.dll");
     const auto queryObject = VANTOREL_FUNCTION(crypt32, CryptQueryObject);
@@ -185,6 +187,87 @@ bool ReadPublisher(const std::string& signedData, PublisherIdentity& identity, s
     closeMessage(message);
     closeStore(store, 0);
     return read;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    LARGE_INTEGER size = {};
+    // An agent is a few MiB; anything far larger is not one.
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+            bytes.clear();
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// What the trust rule needs of a file's signatures: each signature's
+// publisher, the primary one first; verified ones checked by the platform
+// (a nested one in a copy of the file where it stands first).
+std::vector<SignatureFacts> ReadSignatureFacts(const std::wstring& path, SignatureTable& table, bool verify) {
+    const std::string file = ReadWholeFile(path);
+    std::string_view primary;
+    table = file.empty() ? SignatureTable::Malformed : FindSignature(file, primary);
+    std::vector<SignatureFacts> facts;
+    if (table != SignatureTable::Present) return facts;
+    std::vector<std::string> signatures{std::string(primary)};
+    for (size_t i = 0; i < signatures.size(); ++i) {
+        SignatureFacts signature;
+        std::vector<std::string> nested;
+        signature.readable = ReadPublisher(signatures[i], signature.identity, nested);
+        if (i == 0) signatures.insert(signatures.end(), nested.begin(), nested.end());
+        if (verify && i == 0) {
+            signature.verified = VerifyFileSignature(path);
+        } else if (verify) {
+            const std::wstring alone = path + L".signature";
+            const std::string copy = WithSignature(file, signatures[i]);
+            const HANDLE out = CreateFileW(alone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            if (out != INVALID_HANDLE_VALUE) {
+                const bool whole = !copy.empty() &&
+                                   ::WriteFile(out, copy.data(), static_cast<DWORD>(copy.size()), &written, nullptr) &&
+                                   written == copy.size();
+                CloseHandle(out);
+                signature.verified = whole && VerifyFileSignature(alone);
+                DeleteFileW(alone.c_str());
+            }
+        }
+        facts.push_back(std::move(signature));
+    }
+    return facts;
+}
+
+}  // namespace
+
+std::u16string_view DescribeTrustVerdict(TrustVerdict verdict) {
+    switch (verdict) {
+        case TrustVerdict::Trusted:
+            return u"trusted";
+        case TrustVerdict::NotVerified:
+            return u"carries no valid signature";
+        case TrustVerdict::OwnUnreadable:
+            return u"this agent's own signature cannot be read";
+        case TrustVerdict::OtherPublisher:
+            return u"is signed by another publisher or under another root";
+    }
+    return u"?";
+}
+
+TrustVerdict CheckAgentTrust(const std::wstring& running, const std::wstring& candidate) {
+    SignatureTable ownTable = SignatureTable::None, table = SignatureTable::None;
+    std::vector<PublisherIdentity> identities;
+    for (const SignatureFacts& signature : ReadSignatureFacts(running, ownTable, false))
+        if (signature.readable) identities.push_back(signature.identity);
+    const OwnSignature own = ownTable == SignatureTable::None      ? OwnSignature::Unsigned
+                             : ownTable == SignatureTable::Present ? OwnSignature::Signed
+                                                                   : OwnSignature::Unreadable;
+    return DecideAgentTrust(own, identities, ReadSignatureFacts(candidate, table, true));
 }
 
 std::u16string ReadFileVersion(const std::wstring& path) {

@@ -14,10 +14,12 @@ namespace vantorel {
 // verdict line to standard output first.
 bool VerifyFileSignature(const std::wstring& path);
 
-// The publisher of one signature (PKCS#7 signed data): its signer's subject
-// and the root its chain ends at; nested receives the signatures nested in
-// it. False when the signer or a chain to a root cannot be read.
-bool ReadPublisher(const std::string& signedData, PublisherIdentity& identity, std::vector<std::string>& nested);
+// Whether candidate may replace the running agent by its signatures: reads
+// who stands behind each signature of both files (the candidate's checked by
+// the platform, a nested one in a copy of the file beside it where it stands
+// first) and asks DecideAgentTrust.
+TrustVerdict CheckAgentTrust(const std::wstring& running, const std::wstring& candidate);
+std::u16string_view DescribeTrustVerdict(TrustVerdict verdict);
 
 // The file version of an executable's version resource, "a.b.c.d"; empty
 // when it has none.

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/service/package_versions.h"
-
 namespace vantorel {
 
 // Completes or hands over an update left by an earlier run. Ends the process
@@ -23,18 +21,6 @@ void CompleteUpdateAtStart();
 // check: a start-up chore that would otherwise need a thread of its own
 // (under Wine each thread keeps about 1 MiB of touched stack).
 void StartUpdateThread(HWND window, void (*beforeFirstCheck)() = nullptr);
-
-// Streams url into path through a temporary file beside it, so that path is
-// replaced only by a complete download: the reply must be 200, non-empty,
-// and as long as its Content-Length says; every write is checked. It stays
-// within the download limits (settings.maxDownloadBytes, the volume's
-// reserve, a pace) and gives up a reply that stays silent for
-// settings.receiveTimeoutMs. A failure leaves path as it was.
-bool DownloadToFile(const std::u16string& path, const std::u16string& url, const UpdateSettings& settings);
-
-// The version file's text, each byte one character; empty unless a complete
-// 200 reply of at most 64 KiB arrived. Bounded in time like DownloadToFile.
-std::u16string FetchVersionFile(const std::u16string& url, uint32_t receiveTimeoutMs);
 
 // Extracts archive with the install directory's "7zr.exe" into folder (made
 // when missing), overwriting; true when the tool ran and exited with 0.
