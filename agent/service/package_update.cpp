@@ -149,6 +149,8 @@ bool CheckForUpdates(UpdateHost& host, const UpdateSettings& settings, UpdateRet
     if (IsUsableNewer(host, published.agent, settings.packageVersion) && !IsUpdatePrepared(host) &&
         host.ReadSmallFile(InInstallDirectory(host, kRefusedRecord)) != Ascii(published.agent) &&
         retries.agent.IsDue(published.agent, host.NowMs())) {
+        // One agent package at most: one an ended run left goes first.
+        host.RemoveMatching(host.InstallDirectory(), u"Version-*-pkg.7z");
         downloaded = host.DownloadToFile(GetPackageFilePath(host, published.agent), urls.agentPackage);
         if (!downloaded) Failed(host, settings, retries.agent, published.agent);
     }

@@ -80,6 +80,9 @@ public:
     // replacing, each file's bytes on disk before its new name; true when
     // all of them moved.
     virtual bool MoveTree(const std::u16string& from, const std::u16string& to) = 0;
+    // Removes the files of folder whose names match pattern ("*" for any run
+    // of characters).
+    virtual void RemoveMatching(const std::u16string& folder, std::u16string_view pattern) = 0;
     // Removes a folder with everything in it; nothing when there is none.
     virtual void RemoveTree(const std::u16string& folder) = 0;
     // Whether path is a plain file that this process may delete (not a

@@ -71,6 +71,9 @@ public:
     bool MoveTree(const std::u16string& from, const std::u16string& to) override {
         return MoveFolderContents(Wide(from), Wide(to));
     }
+    void RemoveMatching(const std::u16string& folder, std::u16string_view pattern) override {
+        RemoveMatchingFiles(Wide(folder), Wide(pattern));
+    }
     void RemoveTree(const std::u16string& folder) override { RemoveFolder(Wide(folder)); }
     bool CanRemoveFile(const std::u16string& path) override { return IsRemovableFile(Wide(path)); }
     std::u16string FileVersion(const std::u16string& path) override { return ReadFileVersion(Wide(path)); }

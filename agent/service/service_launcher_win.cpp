@@ -165,9 +165,11 @@ void DeleteUpdateLeftovers() {
     const std::u16string directory = InstallDirectory();
     DeleteFileW(Wide(directory + std::u16string(kNewAgentLeftover)).c_str());
     DeleteFileW(Wide(directory + std::u16string(kOldAgentLeftover)).c_str());
-    // Copies an update left half made when it was ended (see ReplaceWithCopy).
+    // Copies an update left half made when it was ended (see ReplaceWithCopy),
+    // and the copy a signature check makes of the new copy.
     DeleteFileW(Wide(directory + u"\\Vantorel.exe.partial").c_str());
     DeleteFileW(Wide(directory + u"\\oldVantorel.exe.partial").c_str());
+    DeleteFileW(Wide(directory + std::u16string(kNewAgentLeftover) + u".signature").c_str());
 }
 
 std::u16string GetLocaleLanguageCode() { return LocaleText(LOCALE_SISO639LANGNAME); }

@@ -84,6 +84,17 @@ bool MoveFolderContents(const std::wstring& from, const std::wstring& to) {
     return moved;
 }
 
+void RemoveMatchingFiles(const std::wstring& folder, const std::wstring& pattern) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((folder + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !DeleteFileW((folder + found.cFileName).c_str()))
+            Failed(u"DeleteFileW", folder + found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 void RemoveFolder(const std::wstring& folder) {
     if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     if (!RemoveFolderFiles(folder)) Failed(u"RemoveDirectoryW", folder);

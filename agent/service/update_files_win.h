@@ -15,6 +15,10 @@ bool CopyInPlace(const std::wstring& from, const std::wstring& to);
 // each one flushed before it takes its new name; true when all moved.
 bool MoveFolderContents(const std::wstring& from, const std::wstring& to);
 
+// Removes the files of folder (ending in a backslash) whose names match the
+// wildcard pattern.
+void RemoveMatchingFiles(const std::wstring& folder, const std::wstring& pattern);
+
 // Removes a folder and everything in it; nothing when there is none.
 void RemoveFolder(const std::wstring& folder);
 

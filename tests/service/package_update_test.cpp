@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -25,6 +26,14 @@ std::string Narrow(std::u16string_view text) { return std::string(text.begin(), 
 std::u16string Norm(std::u16string path) {
     for (size_t at; (at = path.find(u"\\\\")) != std::u16string::npos;) path.erase(at, 1);
     return path;
+}
+
+// Whether name matches pattern, where "*" stands for any run of characters.
+bool Matches(std::u16string_view name, std::u16string_view pattern) {
+    if (pattern.empty()) return name.empty();
+    if (pattern[0] == u'*')
+        return Matches(name, pattern.substr(1)) || (!name.empty() && Matches(name.substr(1), pattern));
+    return !name.empty() && name[0] == pattern[0] && Matches(name.substr(1), pattern.substr(1));
 }
 
 // The install directory as a map of files, and every action in order. A new
@@ -82,6 +91,12 @@ public:
         }
         log.push_back("move " + Narrow(from));
         return true;
+    }
+    void RemoveMatching(const std::u16string& folder, std::u16string_view pattern) override {
+        for (auto it = files.begin(); it != files.end();)
+            it = it->first.rfind(Norm(folder), 0) == 0 && Matches(it->first.substr(Norm(folder).size()), pattern)
+                     ? files.erase(it)
+                     : std::next(it);
     }
     void RemoveTree(const std::u16string& folder) override {
         const std::u16string prefix = Norm(folder + u"\\");
@@ -196,6 +211,10 @@ TEST(PackageUpdate, OnlyNewerPackagesAreFetchedAndEachRuntimeVersionOnce) {
     EXPECT_TRUE(CheckForUpdates(host, TestSettings(), retries, version));
     EXPECT_EQ(version, u"0.09.26.0");
     EXPECT_EQ(host.log, std::vector<std::string>{kAgentDownload});
+    host.texts[kVersionUrl] = u"Hollin=0.09.26.1|";  // the first package is left by an ended run
+    CheckForUpdates(host, TestSettings(), retries, version);
+    EXPECT_FALSE(host.FileExists(kDir + u"Version-0.09.26.0-pkg.7z"));
+    EXPECT_TRUE(host.FileExists(kDir + u"Version-0.09.26.1-pkg.7z"));
 
     // A newer runtime is staged and moved into place at once; a failed
     // extraction leaves nothing and is retried after a pause, a completed
@@ -277,14 +296,6 @@ TEST(PackageUpdate, PassPreparesWaitsForTransfersAndHandsOverOnlyToAnAcceptedCop
     host.now += settings.checkIntervalMs;
     EXPECT_TRUE(RunUpdatePass(host, settings, retries, kStatusUrl));
     EXPECT_EQ(Count(host.log, "download https://pkg.test/v/VantorelPkg"), 0);
-}
-
-// Whether name matches pattern, where "*" stands for any run of characters.
-bool Matches(std::u16string_view name, std::u16string_view pattern) {
-    if (pattern.empty()) return name.empty();
-    if (pattern[0] == u'*')
-        return Matches(name, pattern.substr(1)) || (!name.empty() && Matches(name.substr(1), pattern));
-    return !name.empty() && name[0] == pattern[0] && Matches(name.substr(1), pattern.substr(1));
 }
 
 TEST(PackageUpdate, TheSetupRemovesEverythingAnUpdateLeaves) {
