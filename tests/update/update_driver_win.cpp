@@ -312,6 +312,8 @@ void RefusedCandidates() {
                   .c_str(),
               std::to_wstring(Requests(kAgentPackage, "complete") - fetched));
         EndAgents(agent);
+        // At start-up the same check decides; a rogue copy is refused as a foreign one.
+        if (kind == L"rogue") continue;
 
         ResetInstall();
         Serve("", L"agent-good.7z");
