@@ -225,11 +225,10 @@ StartUpdateOutcome CompleteUpdateAtStart(UpdateHost& host, const UpdateSettings&
     }
     // A prepared update that was not handed over: hand over now. The quit
     // ends this start as soon as its message loop runs.
-    if (StartNewAgent(host, settings, u"")) {
-        host.RequestServiceShutdown();
-        host.PostQuit();
-    }
-    return StartUpdateOutcome::GoOn;
+    if (!StartNewAgent(host, settings, u"")) return StartUpdateOutcome::GoOn;
+    host.RequestServiceShutdown();
+    host.PostQuit();
+    return StartUpdateOutcome::HandedOver;
 }
 
 bool InstallPendingUpdate(UpdateHost& host) {

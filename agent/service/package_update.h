@@ -157,7 +157,8 @@ bool RunUpdatePass(UpdateHost& host, const UpdateSettings& settings, UpdateRetri
 
 // What the start-up step decided.
 enum class StartUpdateOutcome {
-    GoOn,       // the start goes on (a quit may be queued)
+    GoOn,        // the start goes on
+    HandedOver,  // the start goes on with a quit queued: no update pass may run in it
     ExitAgent,  // the new copy has installed itself and started the agent: exit 0
     ExitFailed  // the new copy could not start the agent: exit -1
 };

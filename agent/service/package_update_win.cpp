@@ -237,6 +237,11 @@ bool UnpackArchive(const std::u16string& archive, const std::u16string& folder) 
     return false;
 }
 
+namespace {
+// Set on the main thread before any other thread exists.
+bool handedOverAtStart = false;
+}  // namespace
+
 void CompleteUpdateAtStart() {
     WindowsUpdateHost host(nullptr);
     switch (CompleteUpdateAtStart(host, BuiltInUpdateSettings())) {
@@ -244,12 +249,18 @@ void CompleteUpdateAtStart() {
             ExitProcess(0);
         case StartUpdateOutcome::ExitFailed:
             ExitProcess(0xFFFFFFFF);
+        case StartUpdateOutcome::HandedOver:
+            handedOverAtStart = true;
+            return;
         case StartUpdateOutcome::GoOn:
             return;
     }
 }
 
 void StartUpdateThread(HWND window, void (*beforeFirstCheck)()) {
+    // This run ends at its first message: a pass of its own would find the
+    // same prepared update and start a second new copy beside the first.
+    if (handedOverAtStart) return;
     auto* start = new (std::nothrow) UpdateThreadStart{window, beforeFirstCheck};
     if (!start) return;
     const uintptr_t thread = _beginthreadex(nullptr, 0, UpdateThread, start, 0, nullptr);

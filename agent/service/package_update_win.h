@@ -15,8 +15,9 @@ namespace vantorel {
 // quit queued when it has handed over). Call first thing in a normal start.
 void CompleteUpdateAtStart();
 
-// Starts the thread that looks for updates while the agent runs; it posts
-// WM_QUIT to window when it has handed over to a new copy. beforeFirstCheck,
+// Starts the thread that looks for updates while the agent runs (not in a
+// run that handed over at start); it posts WM_QUIT to window when it has
+// handed over to a new copy. beforeFirstCheck,
 // when given, runs on that thread first, within the wait for the first
 // check: a start-up chore that would otherwise need a thread of its own
 // (under Wine each thread keeps about 1 MiB of touched stack).

@@ -414,7 +414,9 @@ TEST(PackageUpdate, StartUpHandsOverOnlyToANewerAcceptedCopyWhoseMarkerCanGo) {
         host.At(kNewAgent) = c.newAgent;
         host.At(kDir + u"unpack_svc.cmd") = "";
         if (c.markerFixed) host.fixedFiles = {Norm(kMarker)};
-        EXPECT_EQ(CompleteUpdateAtStart(host, TestSettings()), StartUpdateOutcome::GoOn) << c.what;
+        EXPECT_EQ(CompleteUpdateAtStart(host, TestSettings()),
+                  c.handsOver ? StartUpdateOutcome::HandedOver : StartUpdateOutcome::GoOn)
+            << c.what;
         EXPECT_EQ(Count(host.log, "post quit"), c.handsOver ? 1 : 0) << c.what;
         EXPECT_EQ(host.FileExists(kNewAgent) && host.FileExists(kDir + u"unpack_svc.cmd"), c.prepared) << c.what;
 

@@ -271,7 +271,14 @@ void EndAgents(HANDLE process) {
 }
 
 void ResetInstall() {
-    RemoveTree(install);
+    // A new copy that has just started the new agent may still be ending, its
+    // image not yet deletable: a copy left here would be offered again.
+    WaitFor(
+        [] {
+            RemoveTree(install);
+            return !Exists(install + L"newVantorel.exe") && !Exists(install + L"Vantorel.exe");
+        },
+        15000);
     CopyTree(base, install);
     CopyFileW((bins + L"old-signed.exe").c_str(), (install + L"Vantorel.exe").c_str(), FALSE);
     DeleteFileW((served + L".faults.json").c_str());
@@ -532,7 +539,14 @@ void EndedAtEachStep() {
     ResetInstall();
     WriteAll(install + L"first_run", "");
     agent = startAndSettle(install + L"Vantorel.exe");
-    Check(Running(agent) && Exists(install + L"first_run"), "a marker without a new copy: an ordinary start");
+    Check(Running(agent) && Exists(install + L"first_run") && IsOldAgent(),
+          "a marker without a new copy: an ordinary start",
+          [&] {
+              DWORD code = 0;
+              GetExitCodeProcess(agent, &code);
+              return std::to_wstring(Running(agent)) + std::to_wstring(Exists(install + L"first_run")) + L" exit " +
+                     std::to_wstring(code) + L" window " + std::to_wstring(AgentWindow() != nullptr);
+          }());
     EndAgents(agent);
 
     ResetInstall();
