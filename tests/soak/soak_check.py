@@ -62,8 +62,16 @@ def expected_icon(state):
 
 
 def screen_icon(shot):
-    with open(shot, 'wb') as out:
-        subprocess.run(['xwd', '-root', '-silent', '-display', os.environ['DISPLAY']], stdout=out, check=True)
+    # A window that goes while xwd reads the screen fails it (BadDrawable):
+    # read again.
+    for attempt in range(5):
+        with open(shot, 'wb') as out:
+            done = subprocess.run(['xwd', '-root', '-silent', '-display', os.environ['DISPLAY']], stdout=out)
+        if done.returncode == 0:
+            break
+        time.sleep(0.2)
+    else:
+        raise RuntimeError('xwd failed five times')
     return tray_screen.classify(tray_screen.icon_cell(tray_screen.read_xwd(shot, 20)[2]))
 
 
