@@ -25,13 +25,8 @@ namespace {
 
 char16_t Fold(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-std::u16string Folded(std::u16string_view text)
-{
-    std::u16string folded(text);
-    for (char16_t& c : folded)
-        c = Fold(c);
-    return folded;
-}
+// Names as the file system compares them: one item per key.
+std::u16string Folded(std::u16string_view text) { return vantorel::NameKey(text); }
 
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -84,9 +79,11 @@ void CheckSafePath(std::u16string_view path)
 }
 
 // safe[i]: SafeRelativePath of descriptor i's name.
-void CheckPlan(const vantorel::DropOffer& offer, const std::vector<std::u16string>& safe, size_t folderLength)
+void CheckPlan(const vantorel::DropOffer& offer, const std::vector<std::u16string>& safe, size_t folderLength,
+               const vantorel::DropLimits& limits)
 {
-    const vantorel::DropPlan plan = vantorel::PlanDrop(offer, folderLength);
+    const vantorel::DropPlan plan = vantorel::PlanDrop(offer, folderLength, limits);
+    Check(plan.items.size() <= limits.maxItems && plan.descriptorsLeftOut <= offer.descriptors.size());
     if (offer.shellPaths && !offer.shellPaths->empty()) {
         Check(plan.kind == vantorel::DropPlan::Kind::ShellPaths && plan.shellPaths == *offer.shellPaths);
         return;
@@ -108,7 +105,10 @@ void CheckPlan(const vantorel::DropOffer& offer, const std::vector<std::u16strin
         const vantorel::DropDescriptor& descriptor = offer.descriptors[item.index];
         Check(!item.relativePath.empty());
         CheckSafePath(item.relativePath);
-        Check(folderLength + 1 + item.relativePath.size() <= vantorel::kMaxDropPathLength);
+        Check(folderLength + 1 + item.relativePath.size() <=
+              (item.isFolder ? vantorel::kMaxDropFolderPathLength : vantorel::kMaxDropPathLength));
+        Check(static_cast<size_t>(std::count(item.relativePath.begin(), item.relativePath.end(), u'\\')) <
+              limits.maxDepth);
         const std::u16string folded = Folded(item.relativePath);
         Check(taken.insert(folded).second);  // one item per name, whatever the case
         // Each item's folder comes before it.
@@ -211,6 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (safe.back() != descriptor.name)
             Check(vantorel::SafeRelativePath(safe.back()) == safe.back());
     }
-    CheckPlan(offer, safe, folderLength);
+    // Small limits for the names, so that sixteen of them reach the item
+    // limit with the folders they imply, and the depth limit.
+    CheckPlan(offer, safe, folderLength, choice == 3 ? vantorel::DropLimits{12, 4} : vantorel::DropLimits{});
     return 0;
 }

@@ -40,6 +40,15 @@ std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), 
 
 DWORD GdiObjectCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 
+// What one dropped item may bring, as this build sets it.
+DropCopyLimits BuiltInDropLimits() {
+    DropCopyLimits limits;
+#ifdef VANTOREL_DROP_STREAM_CAP_BYTES
+    limits.capBytes = VANTOREL_DROP_STREAM_CAP_BYTES;
+#endif
+    return limits;
+}
+
 void ReportGuiResourceLeaks(DWORD countAtStart) {
     const std::u16string report = GuiLeakReport(static_cast<int32_t>(GdiObjectCount() - countAtStart));
     if (!report.empty()) DebugOutput(report);
@@ -108,14 +117,15 @@ int RunAgent(HINSTANCE instance) {
     if (!osVersionChecked.load()) CheckWindowsVersion();
     const bool vistaOrLater = isVistaOrLater.load();
     IDropTarget* dropTarget = nullptr;
-    if (vistaOrLater) CreateDropTarget(window, &dropTarget);
+    if (vistaOrLater) CreateDropTarget(window, BuiltInDropLimits(), &dropTarget);
     DragAcceptFiles(window, TRUE);
 
     InitTrayIcon(window, state);
     StartPopupPlacementThread();
-    // Old drop folders go first on the update thread, which has two minutes
-    // to spare, so that a large one does not hold up the start.
-    StartUpdateThread(window, RemoveOldDropFolders);
+    // Old drop folders go on the update thread, which has two minutes to
+    // spare, so that a large one does not hold up the start; and only once
+    // the service holds no upload that may still read from one.
+    StartUpdateThread(window, RemoveOldDropFoldersWhenIdle);
     AddTrayIcon();
     LoadMenuBitmaps();
 

@@ -189,28 +189,40 @@ private:
 
 struct UpdateThreadStart {
     HWND window;
-    void (*beforeFirstCheck)();
+    bool (*chore)();
 };
+
+constexpr DWORD kChoreRetryMs = 30000;
+
+// Whether the chore is done; one that throws (out of memory) is dropped,
+// the updates go on.
+bool RunChore(bool (*chore)()) {
+    try {
+        return !chore || chore();
+    } catch (...) {
+        return true;
+    }
+}
 
 unsigned __stdcall UpdateThread(void* argument) {
     const UpdateThreadStart start = *static_cast<UpdateThreadStart*>(argument);
     delete static_cast<UpdateThreadStart*>(argument);
     const DWORD started = GetTickCount();
-    if (start.beforeFirstCheck) {
-        try {
-            start.beforeFirstCheck();
-        } catch (...) {
-            // Out of memory: the chore is dropped, the updates go on.
-        }
-    }
+    bool choreDone = RunChore(start.chore);
     WindowsUpdateHost host(start.window);
     const UpdateSettings& settings = BuiltInUpdateSettings();
     UpdateRetries retries;
     const std::u16string transferStatus(ServiceUrl(ServiceRequest::TransferStatus));
     // The first check stays where it was due, whatever the chore took.
-    const DWORD spent = GetTickCount() - started;
-    ::Sleep(spent < settings.firstCheckDelayMs ? settings.firstCheckDelayMs - spent : 0);
     for (;;) {
+        const DWORD spent = GetTickCount() - started;
+        if (spent >= settings.firstCheckDelayMs) break;
+        const DWORD left = settings.firstCheckDelayMs - spent;
+        ::Sleep(choreDone || left < kChoreRetryMs ? left : kChoreRetryMs);
+        if (!choreDone) choreDone = RunChore(start.chore);
+    }
+    for (;;) {
+        if (!choreDone) choreDone = RunChore(start.chore);
         try {
             RunUpdatePass(host, settings, retries, transferStatus);
         } catch (const std::exception&) {
@@ -257,11 +269,11 @@ void CompleteUpdateAtStart() {
     }
 }
 
-void StartUpdateThread(HWND window, void (*beforeFirstCheck)()) {
+void StartUpdateThread(HWND window, bool (*chore)()) {
     // This run ends at its first message: a pass of its own would find the
     // same prepared update and start a second new copy beside the first.
     if (handedOverAtStart) return;
-    auto* start = new (std::nothrow) UpdateThreadStart{window, beforeFirstCheck};
+    auto* start = new (std::nothrow) UpdateThreadStart{window, chore};
     if (!start) return;
     const uintptr_t thread = _beginthreadex(nullptr, 0, UpdateThread, start, 0, nullptr);
     if (thread == 0) {

@@ -17,11 +17,12 @@ void CompleteUpdateAtStart();
 
 // Starts the thread that looks for updates while the agent runs (not in a
 // run that handed over at start); it posts WM_QUIT to window when it has
-// handed over to a new copy. beforeFirstCheck,
-// when given, runs on that thread first, within the wait for the first
-// check: a start-up chore that would otherwise need a thread of its own
-// (under Wine each thread keeps about 1 MiB of touched stack).
-void StartUpdateThread(HWND window, void (*beforeFirstCheck)() = nullptr);
+// handed over to a new copy. chore, when given, runs on that thread first
+// and again every half minute of the wait for the first check, then before
+// each check, until it returns true (done): a start-up chore that would
+// otherwise need a thread of its own (under Wine each thread keeps about
+// 1 MiB of touched stack) and may have to wait for the service.
+void StartUpdateThread(HWND window, bool (*chore)() = nullptr);
 
 // Extracts archive with the install directory's "7zr.exe" into folder (made
 // when missing), overwriting; true when the tool ran and exited with 0.

@@ -2,9 +2,13 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
+
+#include "protocol/http_client.h"
+#include "protocol/service_api.h"
 
 namespace vantorel {
 namespace {
@@ -102,7 +106,20 @@ enum class Outcome { Written, NameTaken, Failed };
 // trips few without holding much.
 constexpr ULONG kChunkSize = 256 * 1024;
 
-Outcome CopyStream(IStream* stream, const std::wstring& path, std::vector<unsigned char>& buffer, std::wstring& why) {
+// Free bytes of the volume that holds path; none when it cannot be told,
+// which stops the copy rather than risk filling the volume.
+uint64_t FreeBytes(const std::wstring& path) {
+    const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+    ULARGE_INTEGER available = {};
+    return GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) ? available.QuadPart : 0;
+}
+
+// The volume's free space is asked again after this much is written; the
+// margin kept free is far larger.
+constexpr uint64_t kFreeSpaceRefreshBytes = 16u << 20;
+
+Outcome CopyStream(IStream* stream, const DropItem& item, const std::wstring& path, const DropCopyLimits& limits,
+                   std::vector<unsigned char>& buffer, std::wstring& why) {
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.valid()) {
@@ -115,6 +132,7 @@ Outcome CopyStream(IStream* stream, const std::wstring& path, std::vector<unsign
     // Sources do not always hand the stream over at its start.
     LARGE_INTEGER start = {};
     stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    uint64_t copied = 0, freeBytes = 0, sinceAsked = kFreeSpaceRefreshBytes;
     for (;;) {
         ULONG got = 0;
         const HRESULT result = stream->Read(buffer.data(), kChunkSize, &got);
@@ -123,10 +141,23 @@ Outcome CopyStream(IStream* stream, const std::wstring& path, std::vector<unsign
             return Outcome::Failed;
         }
         if (got == 0) break;
-        if (got > kChunkSize || !WriteAll(file.get(), buffer.data(), got)) {
+        if (sinceAsked >= kFreeSpaceRefreshBytes) {
+            freeBytes = FreeBytes(path);
+            sinceAsked = 0;
+        }
+        const DropChunkVerdict verdict =
+            got > kChunkSize ? DropChunkVerdict::LongerThanDeclared
+                             : CheckDropChunk(item.size, copied, got, freeBytes - std::min(freeBytes, sinceAsked), limits);
+        if (verdict != DropChunkVerdict::Take) {
+            why = Wide(DescribeDropChunkVerdict(verdict, limits));
+            return Outcome::Failed;
+        }
+        if (!WriteAll(file.get(), buffer.data(), got)) {
             why = L"writing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
             return Outcome::Failed;
         }
+        copied += got;
+        sinceAsked += got;
     }
     if (!file.Close()) {
         why = L"closing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
@@ -135,7 +166,8 @@ Outcome CopyStream(IStream* stream, const std::wstring& path, std::vector<unsign
     return Outcome::Written;
 }
 
-Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path, std::wstring& why) {
+Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path, const DropCopyLimits& limits,
+                  std::wstring& why) {
     LockedBlock content(block);
     if (!content.data()) {
         why = L"the content cannot be read";
@@ -144,6 +176,12 @@ Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path,
     // A block is often larger than what it holds; the descriptor knows.
     size_t size = content.size();
     if (item.size && *item.size < size) size = static_cast<size_t>(*item.size);
+    // Already in memory, so no stream to end: only the volume bounds it.
+    const DropChunkVerdict verdict = CheckDropChunk(size, 0, size, FreeBytes(path), limits);
+    if (verdict != DropChunkVerdict::Take) {
+        why = Wide(DescribeDropChunkVerdict(verdict, limits));
+        return Outcome::Failed;
+    }
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
@@ -178,7 +216,7 @@ Outcome CopyStorage(IStorage* source, const std::wstring& path, std::wstring& wh
 }
 
 Outcome WriteFileItem(IDataObject* data, UINT contentsFormat, const DropItem& item, const std::wstring& path,
-                      std::vector<unsigned char>& buffer, std::wstring& why) {
+                      const DropCopyLimits& limits, std::vector<unsigned char>& buffer, std::wstring& why) {
     FORMATETC request = {static_cast<CLIPFORMAT>(contentsFormat), nullptr, DVASPECT_CONTENT,
                          static_cast<LONG>(item.index), TYMED_ISTREAM | TYMED_HGLOBAL | TYMED_ISTORAGE};
     ScopedMedium answer;
@@ -190,10 +228,10 @@ Outcome WriteFileItem(IDataObject* data, UINT contentsFormat, const DropItem& it
     Outcome outcome = Outcome::Failed;
     switch (answer.medium.tymed) {
     case TYMED_ISTREAM:
-        outcome = answer.medium.pstm ? CopyStream(answer.medium.pstm, path, buffer, why) : Outcome::Failed;
+        outcome = answer.medium.pstm ? CopyStream(answer.medium.pstm, item, path, limits, buffer, why) : Outcome::Failed;
         break;
     case TYMED_HGLOBAL:
-        outcome = CopyBlock(answer.medium.hGlobal, item, path, why);
+        outcome = CopyBlock(answer.medium.hGlobal, item, path, limits, why);
         break;
     case TYMED_ISTORAGE:
         outcome = answer.medium.pstg ? CopyStorage(answer.medium.pstg, path, why) : Outcome::Failed;
@@ -315,7 +353,8 @@ std::wstring NextDropFolderPath() {
     return base + L"\\" + Wide(DropFolderName(Ticks(now), GetCurrentProcessId(), ++sequence));
 }
 
-UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std::wstring& folder) {
+UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std::wstring& folder,
+                              const DropCopyLimits& limits) {
     std::wstring target = folder;
     const std::wstring base = target.substr(0, target.rfind(L'\\'));
     // The names are unique; a folder of that name can only be left from a
@@ -330,6 +369,9 @@ UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std
         return {};
     }
 
+    if (plan.descriptorsLeftOut != 0)
+        Debug(L"Drop: not sent: the last " + std::to_wstring(plan.descriptorsLeftOut) + L" of the group's items, past " +
+              std::to_wstring(kMaxDropItems) + L" files and folders\n");
     const UINT contentsFormat = RegisterClipboardFormatW(L"FileContents");
     std::vector<DropItem> items = plan.items;
     std::vector<bool> written(items.size(), false);
@@ -342,14 +384,14 @@ UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std
             written[i] = MakeFolder(path);
             if (!written[i]) why = L"cannot create the folder (error " + std::to_wstring(GetLastError()) + L")";
         } else {
-            Outcome outcome = WriteFileItem(data, contentsFormat, item, path, buffer, why);
+            Outcome outcome = WriteFileItem(data, contentsFormat, item, path, limits, buffer, why);
             // Names that differ only in a case the plan does not fold.
             const std::u16string planned = item.relativePath;
             for (unsigned n = 2; outcome == Outcome::NameTaken && n < 100; ++n) {
                 item.relativePath = AlternativeDropPath(planned, n);
                 path = target + L"\\" + Wide(item.relativePath);
                 if (path.size() > kMaxDropPathLength) break;
-                outcome = WriteFileItem(data, contentsFormat, item, path, buffer, why);
+                outcome = WriteFileItem(data, contentsFormat, item, path, limits, buffer, why);
             }
             if (outcome == Outcome::NameTaken) why = L"no free name";
             written[i] = outcome == Outcome::Written;
@@ -359,15 +401,18 @@ UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std
     return DropPathsToSend(items, written, Utf16(target));
 }
 
-void RemoveOldDropFolders() {
+bool RemoveOldDropFoldersWhenIdle() {
+    std::u16string status;
+    HttpGetText(std::u16string(ServiceUrl(ServiceRequest::TransferStatus)), status);
+    if (!MayRemoveDropFolders(status)) return false;
     const std::wstring base = AgentTemporaryFolder();
-    if (base.empty()) return;
+    if (base.empty()) return true;
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
     const uint64_t maxAge = kDropFolderMaxAgeSeconds * 10000000ull;
     WIN32_FIND_DATAW entry;
     HANDLE search = FindFirstFileW((base + L"\\drop-*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    if (search == INVALID_HANDLE_VALUE) return true;
     do {
         const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                             (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -377,6 +422,7 @@ void RemoveOldDropFolders() {
             RemoveTree(base + L"\\" + entry.cFileName);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
+    return true;
 }
 
 }  // namespace vantorel

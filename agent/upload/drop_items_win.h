@@ -24,12 +24,15 @@ DropOffer ReadDropOffer(IDataObject* data);
 std::wstring NextDropFolderPath();
 
 // Creates the folder and writes every item of the plan into it, content
-// copied in chunks as it is read; an item that cannot be written completely
-// is removed again and named in the debug output. Returns the paths to send.
-UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std::wstring& folder);
+// copied in chunks as it is read, within the limits; an item that cannot be
+// written completely is removed again and named in the debug output.
+// Returns the paths to send.
+UploadPathList WriteDropItems(IDataObject* data, const DropPlan& plan, const std::wstring& folder,
+                              const DropCopyLimits& limits);
 
-// Removes the drop folders of the agent's temporary folder last written over
-// a week ago.
-void RemoveOldDropFolders();
+// When the service holds no upload that may read from them, removes the
+// drop folders of the agent's temporary folder last written over a week
+// ago and returns true; otherwise false, to be asked again later.
+bool RemoveOldDropFoldersWhenIdle();
 
 }  // namespace vantorel

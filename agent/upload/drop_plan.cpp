@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "protocol/service_api.h"
+
 namespace vantorel {
 namespace {
 
@@ -20,14 +22,28 @@ bool IsForbiddenInName(char16_t c) {
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
-std::u16string Folded(std::u16string_view text) {
-    std::u16string folded(text);
-    std::transform(folded.begin(), folded.end(), folded.begin(), FoldAscii);
-    return folded;
+// Device names are ASCII, and Windows matches them in ASCII only.
+bool EqualsFolded(std::u16string_view text, std::u16string_view lowerAscii) {
+    return text.size() == lowerAscii.size() &&
+           std::equal(text.begin(), text.end(), lowerAscii.begin(), [](char16_t a, char16_t b) { return FoldAscii(a) == b; });
 }
 
-bool EqualsFolded(std::u16string_view text, std::u16string_view lowerAscii) {
-    return text.size() == lowerAscii.size() && Folded(text) == lowerAscii;
+struct CaseRun {
+    uint16_t first, last, step;
+    int32_t delta;
+};
+constexpr CaseRun kUpperCase[] = {
+#include "agent/upload/name_case_table.inc"
+};
+
+char16_t UpperUnit(char16_t unit) {
+    if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
+    const auto* run = std::upper_bound(std::begin(kUpperCase), std::end(kUpperCase), unit,
+                                       [](char16_t u, const CaseRun& r) { return u < r.first; });
+    if (run == std::begin(kUpperCase)) return unit;
+    --run;
+    if (unit > run->last || (unit - run->first) % run->step != 0) return unit;
+    return static_cast<char16_t>(unit + run->delta);
 }
 
 // Windows strips these from the end of a name, so "a." and "a" are one file.
@@ -128,6 +144,18 @@ std::u16string FitPath(const std::u16string& path, size_t budget) {
     return budget == 0 ? std::u16string() : CutName(name, budget);
 }
 
+// A file's path within the limits: as many of its folders as fit, then its
+// name, cut when even alone it is too long. Empty when nothing fits.
+std::u16string PlaceFile(const std::vector<std::u16string>& names, size_t fileBudget, size_t folderBudget,
+                         size_t maxDepth) {
+    const std::u16string& name = names.back();
+    for (size_t folders = std::min(names.size() - 1, maxDepth - 1); folders > 0; --folders) {
+        const std::u16string folder = Join(names, folders);
+        if (folder.size() <= folderBudget && folder.size() + 1 + name.size() <= fileBudget) return folder + u"\\" + name;
+    }
+    return FitPath(name, fileBudget);
+}
+
 std::u16string Decimal(uint64_t value) {
     const std::string digits = std::to_string(value);
     return std::u16string(digits.begin(), digits.end());
@@ -173,26 +201,36 @@ std::u16string AlternativeDropPath(std::u16string_view relativePath, unsigned n)
            std::u16string(relativePath.substr(dot));
 }
 
-DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength) {
+std::u16string NameKey(std::u16string_view name) {
+    std::u16string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), UpperUnit);
+    return key;
+}
+
+DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength, const DropLimits& limits) {
     DropPlan plan;
     if (offer.shellPaths && !offer.shellPaths->empty()) {
         plan.kind = DropPlan::Kind::ShellPaths;
         plan.shellPaths = *offer.shellPaths;
         return plan;
     }
-    const size_t budget = dropFolderLength + 1 < kMaxDropPathLength ? kMaxDropPathLength - dropFolderLength - 1 : 0;
+    auto roomAfterFolder = [&](size_t limit) { return dropFolderLength + 1 < limit ? limit - dropFolderLength - 1 : 0; };
+    const size_t fileBudget = roomAfterFolder(kMaxDropPathLength);
+    const size_t folderBudget = roomAfterFolder(kMaxDropFolderPathLength);
+    const size_t maxDepth = std::max<size_t>(limits.maxDepth, 1);
 
     // Folders first, every one a file needs: a file may then never take a
     // folder's name, whichever comes first in the group.
     std::vector<DropItem> folders;
-    std::map<std::u16string, size_t> folderAt;  // folded path -> position in folders
+    std::map<std::u16string, size_t> folderAt;  // key -> position in folders
     std::vector<DropItem> files;
-    auto addFolder = [&](const std::u16string& path, size_t index, bool implied) {
-        if (path.empty() || path.size() > budget) return;
-        const auto [known, added] = folderAt.try_emplace(Folded(path), folders.size());
+    // Returns the folder's path as the plan spells it: the first of names
+    // that differ only in case.
+    auto addFolder = [&](const std::u16string& path, size_t index, bool implied) -> const std::u16string& {
+        const auto [known, added] = folderAt.try_emplace(NameKey(path), folders.size());
         if (!added) {
             if (!implied) folders[known->second].implied = false;
-            return;
+            return folders[known->second].relativePath;
         }
         DropItem item;
         item.index = index;
@@ -200,8 +238,15 @@ DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength) {
         item.isFolder = true;
         item.implied = implied;
         folders.push_back(std::move(item));
+        return folders.back().relativePath;
     };
-    const size_t count = std::min(offer.descriptors.size(), kMaxDropItems);
+    // Folders of names[0..count) that the plan does not hold yet.
+    auto newFolders = [&](const std::vector<std::u16string>& names, size_t count) {
+        size_t added = 0;
+        for (size_t depth = 1; depth <= count; ++depth) added += folderAt.count(NameKey(Join(names, depth))) == 0;
+        return added;
+    };
+    const size_t count = offer.descriptors.size();
     for (size_t index = 0; index < count; ++index) {
         const DropDescriptor& descriptor = offer.descriptors[index];
         std::u16string path = SafeRelativePath(descriptor.name);
@@ -209,17 +254,30 @@ DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength) {
             if (descriptor.isFolder) continue;
             path = u"Dropped item " + Decimal(index + 1);
         }
-        if (!descriptor.isFolder) path = FitPath(path, budget);
-        if (path.empty()) continue;
-        const std::vector<std::u16string> names = Split(path);
-        for (size_t depth = 1; depth < names.size(); ++depth) addFolder(Join(names, depth), index, true);
-        if (descriptor.isFolder) {
-            addFolder(path, index, false);
-            continue;
+        std::vector<std::u16string> names = Split(path);
+        // A folder beyond the limits is left out; the files inside it go
+        // into the deepest of its folders that fits.
+        if (descriptor.isFolder && (names.size() > maxDepth || path.size() > folderBudget)) continue;
+        if (!descriptor.isFolder) {
+            path = PlaceFile(names, fileBudget, folderBudget, maxDepth);
+            if (path.empty()) continue;
+            names = Split(path);
         }
+        const size_t folderCount = descriptor.isFolder ? names.size() : names.size() - 1;
+        const size_t needed = newFolders(names, folderCount) + (descriptor.isFolder ? 0 : 1);
+        if (folders.size() + files.size() + needed > limits.maxItems) {
+            plan.descriptorsLeftOut = count - index;
+            break;
+        }
+        std::u16string parent;
+        for (size_t depth = 1; depth <= folderCount; ++depth) {
+            const bool implied = !descriptor.isFolder || depth < folderCount;
+            parent = addFolder(depth == 1 ? names[0] : parent + u"\\" + names[depth - 1], index, implied);
+        }
+        if (descriptor.isFolder) continue;
         DropItem item;
         item.index = index;
-        item.relativePath = std::move(path);
+        item.relativePath = parent.empty() ? names.back() : parent + u"\\" + names.back();
         item.size = descriptor.size;
         files.push_back(std::move(item));
     }
@@ -232,16 +290,16 @@ DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength) {
         std::u16string path = file.relativePath;
         // Numbers go on where the last twin of this name stopped, so that a
         // group of many equal names stays linear.
-        unsigned& next = nextNumber.try_emplace(Folded(path), 2).first->second;
-        for (unsigned& n = next; taken.count(Folded(path)) != 0 && n <= kMaxDropItems + 1; ++n) {
+        unsigned& next = nextNumber.try_emplace(NameKey(path), 2).first->second;
+        for (unsigned& n = next; taken.count(NameKey(path)) != 0 && n <= kMaxDropItems + 1; ++n) {
             path = AlternativeDropPath(file.relativePath, n);
-            if (path.size() > budget) {
+            if (path.size() > fileBudget) {
                 // Room for the number first, then the number.
                 const size_t extra = path.size() - file.relativePath.size();
-                path = extra < budget ? AlternativeDropPath(FitPath(file.relativePath, budget - extra), n) : u"";
+                path = extra < fileBudget ? AlternativeDropPath(FitPath(file.relativePath, fileBudget - extra), n) : u"";
             }
         }
-        if (path.empty() || path.size() > budget || !taken.insert(Folded(path)).second) continue;
+        if (path.empty() || path.size() > fileBudget || !taken.insert(NameKey(path)).second) continue;
         file.relativePath = std::move(path);
         plan.items.push_back(std::move(file));
     }
@@ -260,14 +318,14 @@ UploadPathList DropPathsToSend(const std::vector<DropItem>& items, const std::ve
     for (size_t i : order) {
         const DropItem& item = items[i];
         if (i < written.size() && written[i] && !(item.isFolder && item.implied))
-            sent.insert(Folded(TopLevelName(item.relativePath)));
+            sent.insert(NameKey(TopLevelName(item.relativePath)));
     }
     // In the order the group first names each entry.
     std::vector<std::u16string> ordered;
     std::set<std::u16string> placed;
     for (size_t i : order) {
         const std::u16string top = TopLevelName(items[i].relativePath);
-        const std::u16string key = Folded(top);
+        const std::u16string key = NameKey(top);
         if (sent.count(key) != 0 && placed.insert(key).second) ordered.push_back(top);
     }
     UploadPathList paths;
@@ -360,6 +418,34 @@ UploadPathList ReadShellFileList(const unsigned char* block, size_t size, const 
         }
     }
     return paths;
+}
+
+DropChunkVerdict CheckDropChunk(std::optional<uint64_t> declared, uint64_t copied, uint64_t chunk,
+                                uint64_t freeBytes, const DropCopyLimits& limits) {
+    const uint64_t total = copied + chunk;
+    if (declared && total > *declared) return DropChunkVerdict::LongerThanDeclared;
+    if (!declared && total > limits.capBytes) return DropChunkVerdict::OverCap;
+    if (freeBytes < chunk || freeBytes - chunk < limits.keepFreeBytes) return DropChunkVerdict::VolumeFull;
+    return DropChunkVerdict::Take;
+}
+
+std::u16string DescribeDropChunkVerdict(DropChunkVerdict verdict, const DropCopyLimits& limits) {
+    switch (verdict) {
+    case DropChunkVerdict::Take:
+        break;
+    case DropChunkVerdict::LongerThanDeclared:
+        return u"its content is longer than its size";
+    case DropChunkVerdict::OverCap:
+        return u"its content goes on past " + Decimal(limits.capBytes) + u" bytes";
+    case DropChunkVerdict::VolumeFull:
+        return u"the volume would keep less than " + Decimal(limits.keepFreeBytes >> 20) + u" MiB free";
+    }
+    return {};
+}
+
+bool MayRemoveDropFolders(std::u16string_view transferStatus) {
+    auto names = [&](std::u16string_view state) { return transferStatus.find(state) != std::u16string_view::npos; };
+    return (names(kTransferIdle) || names(kTransferCompleted)) && !names(kTransferProgress) && !names(kTransferPaused);
 }
 
 std::u16string DropFolderName(uint64_t time, uint32_t processId, uint32_t sequence) {

@@ -22,9 +22,20 @@ inline constexpr size_t kMaxDropNameLength = 255;
 // Longest path the agent and the service open without the long-path prefix
 // (MAX_PATH less its terminating zero).
 inline constexpr size_t kMaxDropPathLength = 259;
-// A file group names at most this many items; a larger count is not a real
-// drop but a damaged or hostile descriptor.
+// Longest folder path CreateDirectoryW takes without the long-path prefix:
+// it keeps room for an 8.3 name below MAX_PATH.
+inline constexpr size_t kMaxDropFolderPathLength = 247;
+// A drop makes at most this many files and folders, the folders its names
+// imply included; a larger group is not a real drop but a damaged or
+// hostile descriptor.
 inline constexpr size_t kMaxDropItems = 100000;
+// Most names in one relative path: a file nests in at most one less folders.
+inline constexpr size_t kMaxDropDepth = 32;
+
+struct DropLimits {
+    size_t maxItems = kMaxDropItems;
+    size_t maxDepth = kMaxDropDepth;  // at least 1
+};
 
 // One entry of a virtual file group as its descriptor gives it.
 struct DropDescriptor {
@@ -56,14 +67,21 @@ struct DropPlan {
     Kind kind = Kind::Nothing;
     UploadPathList shellPaths;   // Kind::ShellPaths: sent as they are
     std::vector<DropItem> items;  // Kind::VirtualItems: folders before the files inside them
+    size_t descriptorsLeftOut = 0;  // from the first one the item limit had no room for
 };
 
 // The shell's paths when it gave any; otherwise every descriptor as an item,
-// with names made safe and unique (Windows compares names without case) and
-// short enough that drop folder + "\" + relative path stays within
-// kMaxDropPathLength. dropFolderLength: the drop folder's length without a
-// trailing backslash.
-DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength);
+// with names made safe and unique (as NameKey compares them), within the
+// limits: drop folder + "\" + relative path within kMaxDropPathLength for
+// a file and kMaxDropFolderPathLength for a folder, each file in as many of
+// its folders as fit (the rest of its path left out), at most
+// limits.maxItems items with the folders counted. dropFolderLength: the drop
+// folder's length without a trailing backslash.
+DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength, const DropLimits& limits = {});
+
+// A name as Windows compares file names: ordinal, ignoring case over all of
+// Unicode (each UTF-16 unit in its upper case). Equal keys, one name on disk.
+std::u16string NameKey(std::u16string_view name);
 
 // A descriptor's name as a safe relative path: no drive, root, "." or "..";
 // no characters Windows refuses in names, no unpaired surrogates, no device
@@ -98,6 +116,27 @@ std::vector<DropDescriptor> ReadFileGroupDescriptor(const unsigned char* block, 
 // in order; none when its list starts outside.
 UploadPathList ReadShellFileList(const unsigned char* block, size_t size, const AnsiNameConverter& ansiName);
 
+// ---- copying an item's content -------------------------------------------
+
+// An item whose descriptor gives no size may bring at most this much.
+inline constexpr uint64_t kDropStreamCapBytes = 4ull << 30;
+// A copy stops where the volume would keep less than this free.
+inline constexpr uint64_t kDropKeepFreeBytes = 512ull << 20;
+
+struct DropCopyLimits {
+    uint64_t capBytes = kDropStreamCapBytes;
+    uint64_t keepFreeBytes = kDropKeepFreeBytes;
+};
+
+enum class DropChunkVerdict { Take, LongerThanDeclared, OverCap, VolumeFull };
+
+// Whether the next `chunk` bytes of an item's content may be written, with
+// `copied` written before and `freeBytes` free on the volume. A stream
+// longer than its descriptor says is not the file it names.
+DropChunkVerdict CheckDropChunk(std::optional<uint64_t> declared, uint64_t copied, uint64_t chunk,
+                                uint64_t freeBytes, const DropCopyLimits& limits);
+std::u16string DescribeDropChunkVerdict(DropChunkVerdict verdict, const DropCopyLimits& limits);
+
 // ---- drop folders ----------------------------------------------------------
 
 // The name of the folder of one drop under the agent's temporary folder:
@@ -105,7 +144,11 @@ UploadPathList ReadShellFileList(const unsigned char* block, size_t size, const 
 std::u16string DropFolderName(uint64_t time, uint32_t processId, uint32_t sequence);
 bool IsDropFolderName(std::u16string_view name);
 
-// Drop folders are removed at start once they are this old.
+// Drop folders are removed once they are this old,
 inline constexpr uint64_t kDropFolderMaxAgeSeconds = 7ull * 24 * 60 * 60;
+// and only when the service's transfer state (its transferstatus reply)
+// says it holds no upload, running, queued or paused, that may still read
+// from one: an empty reply (no service yet) waits.
+bool MayRemoveDropFolders(std::u16string_view transferStatus);
 
 }  // namespace vantorel

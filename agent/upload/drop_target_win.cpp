@@ -1,10 +1,13 @@
 #include "agent/upload/drop_target_win.h"
 
 #include <ole2.h>
+#include <process.h>
+#include <shldisp.h>
 #include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -21,6 +24,7 @@ constexpr GUID kIidDropTarget = {0x00000122, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 
 constexpr GUID kIidDataObject = {0x0000010E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr GUID kClsidDragDropHelper = {0x4657278A, 0x411B, 0x11D2, {0x83, 0x9A, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0}};
 constexpr GUID kIidDropTargetHelper = {0x4657278B, 0x411B, 0x11D2, {0x83, 0x9A, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0}};
+constexpr GUID kIidAsyncCapability = {0x3D8B0590, 0xF691, 0x11D2, {0x8E, 0xA9, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4}};
 
 // The shell's DROPDESCRIPTION, which the headers give only to Vista builds.
 struct DropDescriptionRecord {
@@ -70,23 +74,125 @@ std::wstring DropInsertText() {
 
 void DebugRule() { OutputDebugStringW((std::wstring(75, L'=') + L"\n").c_str()); }
 
-// What a drop sends, read and written on the window thread while the data
-// object is valid; only the request itself goes to a thread.
-bool UploadDrop(IDataObject* data) {
+// What a drop sends: the shell's paths, or the virtual items written into a
+// folder of the drop's own. Empty when nothing can be sent.
+UploadPathList TakeDrop(IDataObject* data, const DropCopyLimits& limits) {
     const DropOffer offer = ReadDropOffer(data);
     const std::wstring folder = NextDropFolderPath();
-    const DropPlan plan = PlanDrop(offer, folder.size());
+    DropPlan plan = PlanDrop(offer, folder.size());
     switch (plan.kind) {
     case DropPlan::Kind::ShellPaths:
-        return StartUploadThread(plan.shellPaths);
+        return std::move(plan.shellPaths);
     case DropPlan::Kind::VirtualItems:
-        if (folder.empty()) return false;
-        return StartUploadThread(WriteDropItems(data, plan, folder));
+        if (folder.empty()) return {};
+        return WriteDropItems(data, plan, folder, limits);
     case DropPlan::Kind::Nothing:
         break;
     }
     OutputDebugStringW(L"Drop: nothing usable was offered\n");
-    return false;
+    return {};
+}
+
+// The request for a drop; none when nothing can be sent. An asynchronous
+// source waits for the outcome, so nothing thrown may skip telling it.
+std::unique_ptr<std::u16string> PrepareDrop(IDataObject* data, const DropCopyLimits& limits) noexcept {
+    try {
+        return PrepareUploadBody(TakeDrop(data, limits));
+    } catch (...) {
+        OutputDebugStringW(L"Drop: out of memory\n");
+        return nullptr;
+    }
+}
+
+void EndAsyncDrop(IDataObjectAsyncCapability* async, bool sending) {
+    async->EndOperation(sending ? S_OK : E_FAIL, nullptr, sending ? DROPEFFECT_COPY : DROPEFFECT_NONE);
+    async->Release();
+}
+
+// The source's asynchronous capability when it is in asynchronous mode: it
+// then waits for EndOperation, not for Drop, and some sources hand their
+// content over only once StartOperation was called.
+IDataObjectAsyncCapability* AsyncCapability(IDataObject* data) {
+    void* found = nullptr;
+    if (FAILED(data->QueryInterface(kIidAsyncCapability, &found)) || !found) return nullptr;
+    auto* async = static_cast<IDataObjectAsyncCapability*>(found);
+    BOOL asyncMode = FALSE;
+    if (SUCCEEDED(async->GetAsyncMode(&asyncMode)) && asyncMode) return async;
+    async->Release();
+    return nullptr;
+}
+
+// A drop taken on a worker thread: the data object and its capability,
+// marshalled to it.
+struct AsyncDrop {
+    IStream* data = nullptr;
+    IStream* async = nullptr;
+    DropCopyLimits limits;
+    ~AsyncDrop() {
+        for (IStream* marshalled : {data, async}) {
+            if (!marshalled) continue;
+            CoReleaseMarshalData(marshalled);
+            marshalled->Release();
+        }
+    }
+};
+
+unsigned __stdcall AsyncDropThread(void* argument) {
+    const std::unique_ptr<AsyncDrop> drop(static_cast<AsyncDrop*>(argument));
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IDataObject* data = nullptr;
+    IDataObjectAsyncCapability* async = nullptr;
+    CoGetInterfaceAndReleaseStream(drop->data, kIidDataObject, reinterpret_cast<void**>(&data));
+    CoGetInterfaceAndReleaseStream(drop->async, kIidAsyncCapability, reinterpret_cast<void**>(&async));
+    drop->data = drop->async = nullptr;
+    const std::unique_ptr<std::u16string> body = data ? PrepareDrop(data, drop->limits) : nullptr;
+    // The source learns the outcome before the request goes: it may free
+    // its data now. The request goes from here, a thread already, and
+    // before the data object is let go: that is a call into the source,
+    // which may be slow to answer.
+    if (async) async->EndOperation(body ? S_OK : E_FAIL, nullptr, body ? DROPEFFECT_COPY : DROPEFFECT_NONE);
+    if (body) SendUploadBody(*body);
+    if (async) async->Release();
+    if (data) data->Release();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 0;
+}
+
+// Hands the drop to a worker thread once the source has started the
+// operation; false when it could not, and the drop is taken here.
+bool StartAsyncDrop(IDataObject* data, IDataObjectAsyncCapability* async, const DropCopyLimits& limits) {
+    std::unique_ptr<AsyncDrop> drop(new (std::nothrow) AsyncDrop);
+    if (!drop) return false;
+    drop->limits = limits;
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(kIidDataObject, data, &drop->data)) ||
+        FAILED(CoMarshalInterThreadInterfaceInStream(kIidAsyncCapability, async, &drop->async)))
+        return false;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, AsyncDropThread, drop.get(), 0, nullptr);
+    if (thread == 0) return false;
+    drop.release();
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+// The drop, on a worker when the source allows it; otherwise here on the
+// window thread while the data object is valid. Only the request itself
+// goes to a thread of its own.
+bool UploadDrop(IDataObject* data, const DropCopyLimits& limits) {
+    IDataObjectAsyncCapability* async = AsyncCapability(data);
+    if (async && SUCCEEDED(async->StartOperation(nullptr))) {
+        if (StartAsyncDrop(data, async, limits)) {
+            async->Release();
+            OutputDebugStringW(L"Drop: taken asynchronously\n");
+            return true;
+        }
+        OutputDebugStringW(L"Drop: taken synchronously, no worker thread for it\n");
+        const bool started = StartUploadThread(PrepareDrop(data, limits));
+        EndAsyncDrop(async, started);
+        return started;
+    }
+    if (async) async->Release();
+    OutputDebugStringW(L"Drop: taken synchronously\n");
+    return StartUploadThread(PrepareDrop(data, limits));
 }
 
 // COM interfaces have no virtual destructor by design: the object deletes
@@ -97,7 +203,7 @@ bool UploadDrop(IDataObject* data) {
 #endif
 class CDropTarget final : public IDropTarget {
 public:
-    explicit CDropTarget(HWND window) : targetWindow_(window) {}
+    CDropTarget(HWND window, const DropCopyLimits& limits) : targetWindow_(window), limits_(limits) {}
     CDropTarget(const CDropTarget&) = delete;
     CDropTarget& operator=(const CDropTarget&) = delete;
 
@@ -172,7 +278,7 @@ public:
             POINT at = {point.x, point.y};
             if (helper_) helper_->Drop(data, &at, DROPEFFECT_COPY);
             DebugRule();
-            const bool started = UploadDrop(data);
+            const bool started = UploadDrop(data, limits_);
             // Held any longer, the data object would keep the source's data
             // alive, and releasing it later calls into a source that may no
             // longer answer: at exit the agent would hang.
@@ -197,6 +303,7 @@ private:
 
     LONG references_ = 1;
     HWND targetWindow_;
+    DropCopyLimits limits_;
     IDropTargetHelper* helper_ = nullptr;
     IDataObject* held_ = nullptr;
 };
@@ -206,9 +313,9 @@ private:
 
 }  // namespace
 
-HRESULT CreateDropTarget(HWND window, IDropTarget** target) {
+HRESULT CreateDropTarget(HWND window, const DropCopyLimits& limits, IDropTarget** target) {
     *target = nullptr;
-    auto* dropTarget = new (std::nothrow) CDropTarget(window);
+    auto* dropTarget = new (std::nothrow) CDropTarget(window, limits);
     if (!dropTarget) return E_OUTOFMEMORY;
     dropTarget->CreateHelper();
     CoLockObjectExternal(dropTarget, TRUE, FALSE);

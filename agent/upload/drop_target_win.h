@@ -6,12 +6,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "agent/upload/drop_plan.h"
+
 namespace vantorel {
 
 // Makes the drop target for the tray window, locks it for OLE and registers
 // it. target receives the object (one reference, for RevokeDropTarget) even
-// when the registration fails; the result is RegisterDragDrop's.
-HRESULT CreateDropTarget(HWND window, IDropTarget** target);
+// when the registration fails; the result is RegisterDragDrop's. limits
+// bound what one dropped item may bring.
+HRESULT CreateDropTarget(HWND window, const DropCopyLimits& limits, IDropTarget** target);
 
 // At exit: undoes the registration, the lock and the entry's reference.
 void RevokeDropTarget(HWND window, IDropTarget* target);

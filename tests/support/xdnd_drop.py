@@ -69,11 +69,6 @@ def main():
     atom = lambda name: x11.XInternAtom(display, name.encode(), 0)
     root = x11.XDefaultRootWindow(display)
     source = x11.XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0)
-    dx, dy, target = ctypes.c_int(), ctypes.c_int(), ulong()
-    x11.XTranslateCoordinates(display, root, root, px, py, ctypes.byref(dx), ctypes.byref(dy), ctypes.byref(target))
-    if not target.value:
-        print("xdnd: no window at the point")
-        return 1
     uri_list = atom("text/uri-list")
     data = "".join("file://" + urllib.parse.quote(p) + "\r\n" for p in paths).encode()
     x11.XSetSelectionOwner(display, atom("XdndSelection"), source, 0)
@@ -114,12 +109,25 @@ def main():
                 return event.client
         return None
 
-    send("XdndEnter", [source, 5 << 24, uri_list, 0, 0])
-    send("XdndPosition", [source, 0, (px << 16) | py, 0, atom("XdndActionCopy")])
-    status = serve("XdndStatus", 10)
-    if status is None or not status.l[1] & 1:
-        print("xdnd: the target did not accept the drag")
+    # The window at the point may be hidden for a moment (its owner re-shows
+    # it on a busy machine): a hand would move over it again.
+    target = ulong()
+    for attempt in range(20):
+        if attempt:
+            time.sleep(0.5)
+        dx, dy = ctypes.c_int(), ctypes.c_int()
+        x11.XTranslateCoordinates(display, root, root, px, py, ctypes.byref(dx), ctypes.byref(dy),
+                                  ctypes.byref(target))
+        if not target.value:
+            continue
+        send("XdndEnter", [source, 5 << 24, uri_list, 0, 0])
+        send("XdndPosition", [source, 0, (px << 16) | py, 0, atom("XdndActionCopy")])
+        status = serve("XdndStatus", 10)
+        if status is not None and status.l[1] & 1:
+            break
         send("XdndLeave", [source, 0, 0, 0, 0])
+    else:
+        print("xdnd: no window at the point" if not target.value else "xdnd: the target did not accept the drag")
         return 1
     send("XdndDrop", [source, 0, 0, 0, 0])
     if serve("XdndFinished", 10) is None:

@@ -107,6 +107,84 @@ TEST(DropPlanning, PathsFitTheBudgetOrFlatten) {
     EXPECT_EQ(PlanDrop(Group({F(u"x.txt")}), kMaxDropPathLength).kind, DropPlan::Kind::Nothing);
 }
 
+TEST(DropPlanning, BoundsOnFoldersDepthAndCount) {
+    const std::u16string deep = u"a\\b\\c\\d\\f.txt";
+    const std::u16string long40(40, u'L');
+    const struct {
+        const char* what;
+        std::vector<DropDescriptor> group;
+        size_t folderLength;
+        DropLimits limits;
+        std::vector<std::u16string> paths;
+        size_t leftOut;
+    } cases[] = {
+        {"within every limit", {F(deep)}, 40, {}, {u"a\\", u"a\\b\\", u"a\\b\\c\\", u"a\\b\\c\\d\\", deep}, 0},
+        {"one level too deep: the file goes one folder higher", {F(deep)}, 40, {100, 4},
+         {u"a\\", u"a\\b\\", u"a\\b\\c\\", u"a\\b\\c\\f.txt"}, 0},
+        {"a folder too deep is left out", {D(u"a\\b\\c"), F(u"x")}, 40, {100, 2}, {u"x"}, 0},
+        // 40 units of room for a folder, 52 for a file.
+        {"folders within 248, files within 259", {F(long40 + u"\\f.txt"), F(long40 + u"x\\g.txt")},
+         kMaxDropFolderPathLength - 41, {}, {long40 + u"\\", long40 + u"\\f.txt", u"g.txt"}, 0},
+        {"a folder path past 248 is left out", {D(long40 + u"x"), F(u"y")}, kMaxDropFolderPathLength - 41, {}, {u"y"}, 0},
+        {"implied folders count against the item limit", {F(u"p\\q\\1"), F(u"p\\q\\2"), F(u"r\\3"), F(u"4")}, 40, {4, 8},
+         {u"p\\", u"p\\q\\", u"p\\q\\1", u"p\\q\\2"}, 2},
+        {"names differing in non-ASCII case are one", {F(u"\u00C4\\1"), F(u"\u00E4\\2"), F(u"\u0439.txt"), F(u"\u0419.TXT")}, 40, {},
+         {u"\u00C4\\", u"\u00C4\\1", u"\u00C4\\2", u"\u0439.txt", u"\u0419 (2).TXT"}, 0},
+    };
+    for (const auto& c : cases) {
+        DropOffer offer;
+        offer.descriptors = c.group;
+        const DropPlan plan = PlanDrop(offer, c.folderLength, c.limits);
+        EXPECT_EQ(Paths(plan), c.paths) << c.what;
+        EXPECT_EQ(plan.descriptorsLeftOut, c.leftOut) << c.what;
+    }
+    EXPECT_EQ(NameKey(u"\u00E4b\u03C3\u0101\U0001F600"), u"\u00C4B\u03A3\u0100\U0001F600");
+}
+
+TEST(DropPlanning, DeepUniqueNamesStayWithinTheItemLimit) {
+    // Each name implies 31 folders of its own once cut to the depth limit.
+    std::u16string inner;
+    for (int level = 0; level < 40; ++level) inner += u"d\\";
+    DropOffer offer;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string number = std::to_string(i);
+        std::u16string name(1, u'u');
+        name.append(number.begin(), number.end()).append(u"\\").append(inner).append(u"f");
+        offer.descriptors.push_back(F(std::move(name)));
+    }
+    const DropPlan plan = PlanDrop(offer, 40);
+    EXPECT_EQ(plan.items.size(), kMaxDropItems - kMaxDropItems % kMaxDropDepth);
+    EXPECT_EQ(plan.descriptorsLeftOut, 100000 - kMaxDropItems / kMaxDropDepth);
+}
+
+TEST(DropCopy, StreamsAreBoundedByTheirSizeTheCapAndTheVolume) {
+    constexpr uint64_t MiB = 1 << 20;
+    const DropCopyLimits limits{64 * MiB, 512 * MiB};
+    const struct {
+        std::optional<uint64_t> declared;
+        uint64_t copied, chunk, free;
+        DropChunkVerdict verdict;
+    } cases[] = {
+        {100, 0, 100, 4096 * MiB, DropChunkVerdict::Take},
+        {100, 100, 1, 4096 * MiB, DropChunkVerdict::LongerThanDeclared},
+        {200 * MiB, 0, 100 * MiB, 4096 * MiB, DropChunkVerdict::Take},  // a size may pass the cap
+        {std::nullopt, 64 * MiB - 1, 1, 4096 * MiB, DropChunkVerdict::Take},
+        {std::nullopt, 64 * MiB, 1, 4096 * MiB, DropChunkVerdict::OverCap},
+        {std::nullopt, 0, 1 * MiB, 513 * MiB, DropChunkVerdict::Take},
+        {std::nullopt, 0, 1 * MiB + 1, 513 * MiB, DropChunkVerdict::VolumeFull},
+        {1000, 0, 1000, 100, DropChunkVerdict::VolumeFull},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckDropChunk(c.declared, c.copied, c.chunk, c.free, limits), c.verdict) << c.copied << "+" << c.chunk;
+}
+
+TEST(DropFolders, RemovedOnlyWhileNoUploadMayReadThem) {
+    for (auto [reply, may] : std::initializer_list<std::pair<std::u16string_view, bool>>{
+             {u"idle", true}, {u"completed", true}, {u"", false}, {u"progress", false}, {u"paused", false},
+             {u"idle paused", false}, {u"completed progress", false}})
+        EXPECT_EQ(MayRemoveDropFolders(reply), may) << std::string(reply.begin(), reply.end());
+}
+
 TEST(DropPlanning, ManyEqualNamesStayUniqueAndFast) {
     DropOffer offer;
     offer.descriptors.assign(20000, F(u"same.txt"));

@@ -5,9 +5,10 @@
 # icon so that the popup shows, then checks the prefix: every copy inside a
 # drop folder of its own, none for the shell's file list, old drop folders
 # removed at start.
-# Usage: drop_test.sh NATIVE_BUILD RUNNER PREFIX INSTALL_DIR STAND_IN_EXE DRIVER_EXE
+# Usage: drop_test.sh NATIVE_BUILD RUNNER PREFIX INSTALL_DIR STAND_IN_EXE DRIVER_EXE AGENT_EXE
+# AGENT_EXE: the agent built with a small cap on items of no given size.
 set -u
-native=$1 runner=$2 prefix=$3 install_src=$4 stand_in=$5 driver=$6
+native=$1 runner=$2 prefix=$3 install_src=$4 stand_in=$5 driver=$6 agent=$7
 sim=$native/simulator/localsvc-sim
 here=$(dirname "$0")
 source "$here/../support/service_test_lib.sh"
@@ -21,6 +22,7 @@ trap 'stop_run; stop_display; clean_drops; _service_test_cleanup' EXIT
 sync=$scratch/sync
 mkdir -p "$sync" "$scratch/install/jre/bin" "$scratch/files"
 cp -r "$install_src"/. "$scratch/install/"
+cp "$agent" "$scratch/install/Vantorel.exe"
 cp "$stand_in" "$scratch/install/jre/bin/javaw.exe"
 printf 'first' > "$scratch/files/a.txt"
 printf 'second' > "$scratch/files/b&c.txt"
@@ -77,9 +79,9 @@ expect "a newer one and a folder of another name stay" test -e "$temp/Vantorel/$
 outside=$(find "$prefix" -name '*MARKER*' | grep -v "^$temp/Vantorel/drop-[0-9a-f-]*/" || true)
 expect "no hostile name wrote outside its drop folder" test -z "$outside"
 [ -z "$outside" ] || echo "$outside"
-# Six drops of virtual files; the shell's file lists made no copies.
+# Nine drops of virtual files; the shell's file lists made no copies.
 made=$(find "$temp/Vantorel" -mindepth 1 -maxdepth 1 -name 'drop-*' -newer "$scratch/files/a.txt" | wc -l)
-expect "one folder per virtual drop, none for file lists ($made)" test "$made" = 6
+expect "one folder per virtual drop, none for file lists ($made)" test "$made" = 9
 
 if [ "$failures" != 0 ]; then
     echo "--- agent debug output"; grep -a 'Drop\|OutputDebugString' "$scratch/err" | grep -v 'loginstate\|progress\|transferstatus\|storage\|/poll\|dldir' | tail -n 40
