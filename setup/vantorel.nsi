@@ -15,6 +15,8 @@ ManifestSupportedOS all
 !define PRODUCT Vantorel
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Where Explorer marks a Run value the user disabled (Windows 8 and later).
+!define STARTUP_APPROVED_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 ; The agent's window class: what Stolvane.exe asks to quit.
 !define AGENT_CLASS "Vantorel"
 
@@ -140,7 +142,8 @@ Section "!${PRODUCT}" SecMain
 SectionEnd
 
 Section /o "$(StartWithWindows)" SecAutostart
-  ; As the agent's own menu writes it.
+  ; As the agent's own menu writes it, clearing a mark that disabled it.
+  DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "${PRODUCT}"
   WriteRegStr HKCU "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\Vantorel.exe"'
 SectionEnd
 
@@ -173,17 +176,37 @@ Function ${un}RemoveOwnAutostart
   ${If} $0 == '"$INSTDIR\Vantorel.exe"'
   ${OrIf} $0 == "$INSTDIR\Vantorel.exe"
     DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+    DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "${PRODUCT}"
   ${EndIf}
 FunctionEnd
 !macroend
 !insertmacro REMOVE_OWN_AUTOSTART ""
 !insertmacro REMOVE_OWN_AUTOSTART "un."
 
+; $R0 = 1 when Explorer marks the Run value disabled: the first byte of its
+; StartupApproved value is odd. RegGetValueW is missing before Vista, where
+; nothing marks it.
+Function StartupDisabled
+  StrCpy $R0 0
+  System::Alloc 64
+  Pop $R1
+  ; HKEY_CURRENT_USER, RRF_RT_REG_BINARY
+  System::Call 'advapi32::RegGetValueW(p 0x80000001, w "${STARTUP_APPROVED_KEY}", w "${PRODUCT}", i 8, p 0, p R1, *i 64) i .R2'
+  ${If} $R2 == 0
+    System::Call '*$R1(&i1 .R3)'
+    IntOp $R0 $R3 & 1
+  ${EndIf}
+  System::Free $R1
+FunctionEnd
+
 Function .onInit
   !insertmacro MUI_LANGDLL_DISPLAY
-  ; An upgrade keeps the choice: ticked when this installation starts with Windows.
+  ; An upgrade keeps the choice: ticked when this installation starts with
+  ; Windows, named by the Run value and not disabled by the user.
   ReadRegStr $0 HKCU "${RUN_KEY}" "${PRODUCT}"
+  Call StartupDisabled
   ${If} $0 == '"$INSTDIR\Vantorel.exe"'
+  ${AndIf} $R0 == 0
     !insertmacro SelectSection ${SecAutostart}
   ${EndIf}
 FunctionEnd

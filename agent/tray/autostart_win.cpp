@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "agent/core/agent_messages.h"
@@ -59,11 +60,41 @@ bool ReadAutostartValue(std::u16string& value) {
     return true;
 }
 
+const std::wstring& ApprovedKey() {
+    static const std::wstring key(kStartupApprovedRunKey.begin(), kStartupApprovedRunKey.end());
+    return key;
+}
+
+// Explorer's mark for the Run value, when it has made one.
+std::optional<std::string> ReadStartupApproval() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, ApprovedKey().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    std::string bytes(64, '\0');
+    DWORD size = static_cast<DWORD>(bytes.size());
+    const LONG result =
+        RegQueryValueExW(key, ValueName().c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(bytes.data()), &size);
+    RegCloseKey(key);
+    // Only its first byte counts; a longer value is read in part.
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return std::nullopt;
+    bytes.resize(result == ERROR_SUCCESS ? size : bytes.size());
+    return bytes;
+}
+
+// Removes a disabled (or any) mark, so that the Run value written next is
+// the one Windows follows.
+void ClearStartupApproval() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, ApprovedKey().c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, ValueName().c_str());
+    RegCloseKey(key);
+}
+
 }  // namespace
 
 bool IsAutostartEnabled() {
     std::u16string value;
-    return ReadAutostartValue(value) && AutostartValueNames(value, GetModulePath(), FoldPathUnit);
+    const bool names = ReadAutostartValue(value) && AutostartValueNames(value, GetModulePath(), FoldPathUnit);
+    return StartsWithWindows(names, names ? ReadStartupApproval() : std::nullopt);
 }
 
 void SetAutostart(bool enable) {
@@ -74,6 +105,7 @@ void SetAutostart(bool enable) {
         ERROR_SUCCESS)
         return;
     if (enable) {
+        ClearStartupApproval();
         const std::u16string value = AutostartValueFor(GetModulePath());
         RegSetValueExW(key, ValueName().c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));

@@ -4,10 +4,12 @@
 
 namespace vantorel {
 
-// True when the value exists and starts this executable.
+// True when the value exists and starts this executable, and Windows has
+// not disabled it (StartsWithWindows).
 bool IsAutostartEnabled();
-// Writes the value naming this executable, quoted, or deletes it; a failed
-// delete is written to the debug output as "Failed".
+// Writes the value naming this executable, quoted, and removes a disabled
+// mark; or deletes the value, a failed delete written to the debug output
+// as "Failed".
 void SetAutostart(bool enable);
 
 }  // namespace vantorel

@@ -86,4 +86,9 @@ bool AutostartValueNames(std::u16string_view value, std::u16string_view executab
     return true;
 }
 
+bool StartsWithWindows(bool runValueNamesThis, const std::optional<std::string>& startupApproved) {
+    const bool disabled = startupApproved && !startupApproved->empty() && (startupApproved->front() & 1) != 0;
+    return runValueNamesThis && !disabled;
+}
+
 }  // namespace vantorel

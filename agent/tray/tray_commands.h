@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,5 +61,16 @@ char16_t FoldAsciiCase(char16_t unit);
 // after folding. A value left by an install that has moved does not.
 bool AutostartValueNames(std::u16string_view value, std::u16string_view executablePath,
                          PathUnitFold fold = FoldAsciiCase);
+
+// Where Explorer (Windows 8 and later; Task Manager's Startup tab, Settings)
+// marks a Run value the user disabled without removing it: a binary value of
+// the same name whose first byte is odd while it is disabled.
+inline constexpr std::u16string_view kStartupApprovedRunKey =
+    u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+
+// Whether Windows will start this executable at sign-in: the Run value names
+// it (AutostartValueNames) and no StartupApproved value (its bytes, when
+// there is one) marks it disabled.
+bool StartsWithWindows(bool runValueNamesThis, const std::optional<std::string>& startupApproved);
 
 }  // namespace vantorel

@@ -353,5 +353,25 @@ TEST(TrayCommands, AutostartValueIsQuotedAndNamesOnlyThisExecutable)
     EXPECT_FALSE(AutostartValueNames(u"", u""));
 }
 
+TEST(TrayCommands, StartsWithWindowsOnlyWhenExplorerHasNotDisabledIt)
+{
+    const struct {
+        bool names;
+        std::optional<std::string> approved;
+        bool starts;
+    } cases[] = {
+        {true, std::nullopt, true},
+        {true, std::string("\x02\0\0\0\0\0\0\0\0\0\0\0", 12), true},
+        {true, std::string("\x03\0\0\0\x9c\x1f\x6e\x3a\x53\x8b\xda\x01", 12), false},
+        {true, std::string("\x06", 1), true},
+        {true, std::string("\x07", 1), false},
+        {true, std::string(), true},
+        {false, std::nullopt, false},
+        {false, std::string("\x02", 1), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(StartsWithWindows(c.names, c.approved), c.starts) << c.names << (c.approved ? c.approved->size() : 99);
+}
+
 }  // namespace
 }  // namespace vantorel

@@ -132,6 +132,14 @@ bool Page(HWND setup, const wchar_t* shotName, const wchar_t* label, std::wstrin
     return true;
 }
 
+void SetRegistry(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY handle;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(handle);
+}
+
 std::wstring Registry(HKEY root, const wchar_t* key, const wchar_t* name, DWORD* number = nullptr) {
     HKEY handle;
     if (RegOpenKeyExW(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return L"<no key>";
@@ -287,6 +295,13 @@ int wmain(int argc, wchar_t** argv) {
     CreateDirectoryW((install + L"\\update-staging\\lib").c_str(), nullptr);
     for (const std::wstring& name : pending) WriteFile(install + L"\\" + name, "pending");
     CopyFileW(olderAgent.c_str(), (install + L"\\newVantorel.exe").c_str(), FALSE);
+    // Started with Windows until the user disabled it in Task Manager: the
+    // upgrade keeps it so, and leaves neither value behind.
+    const wchar_t* approvedKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+    const std::wstring runValue = L"\"" + install + L"\\Vantorel.exe\"";
+    const BYTE disabled[12] = {3, 0, 0, 0, 0x9c, 0x1f, 0x6e, 0x3a, 0x53, 0x8b, 0xda, 0x01};
+    SetRegistry(runKey, L"Vantorel", REG_SZ, runValue.c_str(), static_cast<DWORD>((runValue.size() + 1) * sizeof(wchar_t)));
+    SetRegistry(approvedKey, L"Vantorel", REG_BINARY, disabled, sizeof disabled);
     SaveLog(L"before-upgrade");
     DWORD oldAgentId = 0;
     GetWindowThreadProcessId(FindWindowW(L"Vantorel", nullptr), &oldAgentId);
@@ -296,6 +311,12 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD took = GetTickCount() - started;
     Check(code == 0, "silent upgrade ends with 0", std::to_wstring(code));
     std::printf("time upgrade-ms %lu\n", took);
+    Check(Registry(HKEY_CURRENT_USER, runKey, L"Vantorel") == L"<no value>" &&
+              Registry(HKEY_CURRENT_USER, approvedKey, L"Vantorel") == L"<no value>",
+          "a start-up the user disabled stays off, with no value left");
+    // Explorer's own keys, which a real profile has and this prefix had not.
+    RegDeleteKeyW(HKEY_CURRENT_USER, approvedKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved");
     Check(oldAgent && WaitForSingleObject(oldAgent, 0) == WAIT_OBJECT_0, "the upgrade made the running agent quit");
     if (oldAgent) CloseHandle(oldAgent);
     DWORD newAgentId = 0;

@@ -164,19 +164,29 @@ bool ReadRunValue(std::wstring& value) {
     return read;
 }
 
-void WriteRunValue(const std::wstring& value) {
+// The value "Vantorel" of the current user's key: written, or removed when
+// empty. Returns whether it was there before.
+bool WriteValue(const wchar_t* path, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE | KEY_READ, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
-        return;
-    if (value.empty()) {
+        return false;
+    const bool was = RegQueryValueExW(key, L"Vantorel", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    if (size == 0) {
         RegDeleteValueW(key, L"Vantorel");
     } else {
-        RegSetValueExW(key, L"Vantorel", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key, L"Vantorel", 0, type, static_cast<const BYTE*>(data), size);
     }
     RegCloseKey(key);
+    return was;
 }
+
+void WriteRunValue(const std::wstring& value) {
+    WriteValue(kRunKey, REG_SZ, value.c_str(), value.empty() ? 0 : static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// Explorer's mark of a Run value the user disabled (Task Manager, Settings).
+constexpr wchar_t kStartupApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
 // The message box of a confirmation: shown without owner; answered with
 // the button.
@@ -244,6 +254,15 @@ void AutostartChecks(const std::wstring& ours) {
 
     WriteRunValue(ours + std::wstring(300, L' '));  // over 512 bytes, still ours
     if (OpenMenu("autostart-long")) Keys("x");
+
+    // Disabled by the user: shown unticked, so choosing it enables it again.
+    const BYTE disabled[12] = {3, 0, 0, 0, 0x9c, 0x1f, 0x6e, 0x3a, 0x53, 0x8b, 0xda, 0x01};
+    WriteRunValue(ours);
+    WriteValue(kStartupApprovedKey, REG_BINARY, disabled, sizeof disabled);
+    if (OpenMenu("autostart-disabled")) Keys("uuure");
+    const bool marked = WriteValue(kStartupApprovedKey, REG_BINARY, nullptr, 0);
+    Check(ReadRunValue(value) && value == ours && !marked,
+          Named("a start-up Windows disabled is enabled again, its mark removed").c_str(), value);
     WriteRunValue(L"");
 }
 
