@@ -43,11 +43,6 @@ bool HttpPostForm(std::u16string host, std::u16string objectPath, std::u16string
 
 namespace {
 
-std::u16string Decimal(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 // Counts what passes to the caller's sink, to hold the body to its length.
 class CountingSink final : public HttpDownloadSink {
 public:
@@ -58,7 +53,7 @@ public:
     }
     bool Body(const char* data, size_t count, std::u16string& why) override {
         if (length_ >= 0 && received_ + count > static_cast<uint64_t>(length_)) {
-            why = u"more than the " + Decimal(static_cast<uint64_t>(length_)) + u" bytes declared";
+            why = u"more than the " + DecimalText(static_cast<uint64_t>(length_)) + u" bytes declared";
             return false;
         }
         received_ += count;
@@ -85,7 +80,7 @@ bool HttpDownload(const std::u16string& url, uint32_t timeoutMs, HttpDownloadSin
     }
     // A connection cut short reads as a normal end: only the length tells.
     if (counting.length() >= 0 && counting.received() != static_cast<uint64_t>(counting.length())) {
-        why = Decimal(counting.received()) + u" of " + Decimal(static_cast<uint64_t>(counting.length())) + u" bytes";
+        why = DecimalText(counting.received()) + u" of " + DecimalText(static_cast<uint64_t>(counting.length())) + u" bytes";
         return false;
     }
     return true;

@@ -10,17 +10,13 @@
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 namespace {
 
 std::wstring Wide(std::u16string_view text) {
     return std::wstring(text.begin(), text.end());
-}
-
-std::u16string Decimal(unsigned long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
 }
 
 class InternetHandle {
@@ -150,7 +146,7 @@ public:
             connection.reset(InternetConnectW(root.get(), host, parts.nPort, nullptr, nullptr,
                                               INTERNET_SERVICE_HTTP, 0, 0));
         if (!connection.get()) {
-            why = u"InternetConnectW error " + Decimal(GetLastError());
+            why = u"InternetConnectW error " + DecimalText(GetLastError());
             return false;
         }
         DWORD timeout = timeoutMs;
@@ -163,7 +159,7 @@ public:
         const std::wstring header = Wide(kHttpGetHeader);
         if (!request.get() ||
             !HttpSendRequestW(request.get(), header.c_str(), static_cast<DWORD>(-1), nullptr, 0)) {
-            why = u"request error " + Decimal(GetLastError());
+            why = u"request error " + DecimalText(GetLastError());
             return false;
         }
         // A refused connection still "opens", with no status at all.
@@ -179,7 +175,7 @@ public:
                 (available != 0 && !InternetReadFile(request.get(), chunk.data(),
                                                      available < kDownloadChunk ? available : kDownloadChunk,
                                                      &count))) {
-                why = u"read error " + Decimal(GetLastError()) + u" after " + Decimal(received) + u" bytes";
+                why = u"read error " + DecimalText(GetLastError()) + u" after " + DecimalText(received) + u" bytes";
                 return false;
             }
             if (count == 0) return true;

@@ -1,6 +1,7 @@
 // UTF-8 <-> UTF-16 conversion for the edges where bytes meet text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,15 @@ enum class LoneSurrogates {
 
 // Encodes UTF-16 as UTF-8.
 std::string EncodeUtf8(std::u16string_view text, LoneSurrogates lone = LoneSurrogates::Keep);
+
+// A number in decimal digits, for messages and names.
+inline std::u16string DecimalText(uint64_t value) {
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
 
 }  // namespace vantorel

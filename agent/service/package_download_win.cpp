@@ -5,16 +5,12 @@
 #include "agent/service/update_rules.h"
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 namespace {
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::u16string Decimal(unsigned long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 void DownloadFailed(const std::u16string& url, std::u16string_view why) {
     DebugOutput(u"Update: download of " + url + u" failed: " + std::u16string(why) + u"\n");
 }
@@ -39,7 +35,7 @@ public:
 
     bool Head(int status, int64_t length, std::u16string& why) override {
         if (status != 200) {
-            why = u"status " + (status == 0 ? u"none" : Decimal(static_cast<unsigned>(status)));
+            why = u"status " + (status == 0 ? u"none" : DecimalText(static_cast<unsigned>(status)));
             return false;
         }
         return Allowed(CheckDeclaredLength(limits_, length, FreeBytes(folder_)), why);
@@ -55,7 +51,7 @@ public:
         if (!trickle_.Note(received_ + count, TickNow())) return Allowed(DownloadVerdict::Trickle, why);
         DWORD written = 0;
         if (!::WriteFile(file_, data, static_cast<DWORD>(count), &written, nullptr) || written != count) {
-            why = u"write error " + Decimal(GetLastError());
+            why = u"write error " + DecimalText(GetLastError());
             return false;
         }
         received_ += count;
@@ -83,7 +79,7 @@ private:
 class TextDownload final : public HttpDownloadSink {
 public:
     bool Head(int status, int64_t length, std::u16string& why) override {
-        if (status != 200) why = u"status " + (status == 0 ? u"none" : Decimal(static_cast<unsigned>(status)));
+        if (status != 200) why = u"status " + (status == 0 ? u"none" : DecimalText(static_cast<unsigned>(status)));
         else if (length > static_cast<int64_t>(kMaxVersionFileBytes)) why = u"too large";
         return why.empty();
     }
@@ -115,7 +111,7 @@ bool DownloadToFile(const std::u16string& path, const std::u16string& url, const
         CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DownloadFailed(url, u"cannot create " + std::u16string(partial.begin(), partial.end()) + u", error " +
-                                Decimal(GetLastError()));
+                                DecimalText(GetLastError()));
         return false;
     }
     DownloadLimits limits;
@@ -128,15 +124,15 @@ bool DownloadToFile(const std::u16string& path, const std::u16string& url, const
         complete = false;
     }
     if (complete && !FlushFileBuffers(file)) {
-        why = u"flush error " + Decimal(GetLastError());
+        why = u"flush error " + DecimalText(GetLastError());
         complete = false;
     }
     if (!CloseHandle(file) && complete) {
-        why = u"close error " + Decimal(GetLastError());
+        why = u"close error " + DecimalText(GetLastError());
         complete = false;
     }
     if (complete && !MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        why = u"cannot replace " + path + u", error " + Decimal(GetLastError());
+        why = u"cannot replace " + path + u", error " + DecimalText(GetLastError());
         complete = false;
     }
     if (!complete) {
@@ -144,7 +140,7 @@ bool DownloadToFile(const std::u16string& path, const std::u16string& url, const
         DownloadFailed(url, why);
         return false;
     }
-    DebugOutput(u"Update: downloaded " + url + u", " + Decimal(sink.received()) + u" bytes\n");
+    DebugOutput(u"Update: downloaded " + url + u", " + DecimalText(sink.received()) + u" bytes\n");
     return true;
 }
 

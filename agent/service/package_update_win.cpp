@@ -16,16 +16,12 @@
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 namespace {
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-std::u16string Decimal(unsigned long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 class WindowsUpdateHost final : public UpdateHost {
 public:
     explicit WindowsUpdateHost(HWND window) : window_(window) {}
@@ -117,7 +113,7 @@ public:
         // Never a cmd.exe found elsewhere (the current drive's root).
         if (length == 0 || length >= MAX_PATH) {
             DebugOutput(u"Failed " + path + u" with: " +
-                        Decimal(length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)));
+                        DecimalText(length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)));
             return;
         }
         const std::wstring interpreter = std::wstring(system, length) + L"\\cmd.exe";
@@ -131,7 +127,7 @@ public:
         PROCESS_INFORMATION process = {};
         if (!CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &startup, &process)) {
-            DebugOutput(u"Failed " + path + u" with: " + Decimal(GetLastError()));
+            DebugOutput(u"Failed " + path + u" with: " + DecimalText(GetLastError()));
             return;
         }
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -180,7 +176,7 @@ private:
     }
 
     static bool Failed(std::u16string_view what, const std::u16string& path) {
-        DebugOutput(u"Failed " + std::u16string(what) + u" " + path + u" with: " + Decimal(GetLastError()) + u"\n");
+        DebugOutput(u"Failed " + std::u16string(what) + u" " + path + u" with: " + DecimalText(GetLastError()) + u"\n");
         return false;
     }
 
@@ -245,7 +241,7 @@ bool UnpackArchive(const std::u16string& archive, const std::u16string& folder) 
                                     folder, &exitCode);
     if (ran && exitCode == 0) return true;
     DebugOutput(u"Update: unpacking " + archive + u" failed, " + std::u16string(kArchiveTool) +
-                (ran ? u" exited with " + Decimal(exitCode) : std::u16string(u" did not start")) + u"\n");
+                (ran ? u" exited with " + DecimalText(exitCode) : std::u16string(u" did not start")) + u"\n");
     return false;
 }
 

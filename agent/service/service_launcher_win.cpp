@@ -13,6 +13,7 @@
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 
@@ -25,15 +26,6 @@ std::u16string installDirectory;
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 std::u16string Utf16Text(const wchar_t* text, size_t length) { return std::u16string(text, text + length); }
-
-std::u16string DecimalText(unsigned long value) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
-}
 
 void ReportFailure(std::u16string_view what, std::u16string_view subject, unsigned long code) {
     std::u16string line = u"Failed ";

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "protocol/service_api.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 namespace {
@@ -156,11 +157,6 @@ std::u16string PlaceFile(const std::vector<std::u16string>& names, size_t fileBu
     return FitPath(name, fileBudget);
 }
 
-std::u16string Decimal(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 std::u16string Hex(uint64_t value, int width) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "%0*llx", width, static_cast<unsigned long long>(value));
@@ -197,7 +193,7 @@ std::u16string AlternativeDropPath(std::u16string_view relativePath, unsigned n)
     const size_t nameStart = slash == std::u16string_view::npos ? 0 : slash + 1;
     size_t dot = relativePath.rfind(u'.');
     if (dot == std::u16string_view::npos || dot <= nameStart) dot = relativePath.size();
-    return std::u16string(relativePath.substr(0, dot)) + u" (" + Decimal(n) + u")" +
+    return std::u16string(relativePath.substr(0, dot)) + u" (" + DecimalText(n) + u")" +
            std::u16string(relativePath.substr(dot));
 }
 
@@ -252,7 +248,7 @@ DropPlan PlanDrop(const DropOffer& offer, size_t dropFolderLength, const DropLim
         std::u16string path = SafeRelativePath(descriptor.name);
         if (path.empty()) {
             if (descriptor.isFolder) continue;
-            path = u"Dropped item " + Decimal(index + 1);
+            path = u"Dropped item " + DecimalText(index + 1);
         }
         std::vector<std::u16string> names = Split(path);
         // A folder beyond the limits is left out; the files inside it go
@@ -436,9 +432,9 @@ std::u16string DescribeDropChunkVerdict(DropChunkVerdict verdict, const DropCopy
     case DropChunkVerdict::LongerThanDeclared:
         return u"its content is longer than its size";
     case DropChunkVerdict::OverCap:
-        return u"its content goes on past " + Decimal(limits.capBytes) + u" bytes";
+        return u"its content goes on past " + DecimalText(limits.capBytes) + u" bytes";
     case DropChunkVerdict::VolumeFull:
-        return u"the volume would keep less than " + Decimal(limits.keepFreeBytes >> 20) + u" MiB free";
+        return u"the volume would keep less than " + DecimalText(limits.keepFreeBytes >> 20) + u" MiB free";
     }
     return {};
 }

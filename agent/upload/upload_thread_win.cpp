@@ -10,18 +10,14 @@
 #include "protocol/debug_output.h"
 #include "protocol/http_client.h"
 #include "protocol/service_api.h"
+#include "protocol/utf8.h"
 
 namespace vantorel {
 namespace {
 
-std::u16string Decimal(size_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 void TooLarge(size_t pathCount) noexcept {
     try {
-        DebugOutput(u"Upload: the list of " + Decimal(pathCount) + u" paths is too large to send\n");
+        DebugOutput(u"Upload: the list of " + DecimalText(pathCount) + u" paths is too large to send\n");
     } catch (...) {
     }
 }
