@@ -358,7 +358,10 @@ def menu_bitmap(ident):
     return c
 
 
-ICON_SIZES = (16, 24, 32, 48)
+# The small-icon slot at 100, 125, 150, 200 and 250 % (16 to 40) and the
+# large icon up to 200 % (32 to 64): every one drawn for its size, so the
+# shell never has to scale a picture into a slot.
+ICON_SIZES = (16, 20, 24, 28, 32, 40, 48, 64)
 TRAY_STATES = {21: 'idle', 23: 'completed', 24: 'error', 25: 'busy', 26: 'signed_out'}
 ICONS = (20, 21, 23, 24, 25, 26)
 BITMAPS = (50, 51, 52, 53, 54, 55, 56)
@@ -454,7 +457,7 @@ def write_preview(out_dir, zoom=4):
     every bitmap, each pixel drawn zoom times, so single pixels can be judged."""
     rows = [icon_canvases(i) for i in ICONS] + [[app_icon(s) for s in ICON_SIZES]]
     rows.append([menu_bitmap(i) for i in BITMAPS])
-    cell = 48 + 8
+    cell = max(ICON_SIZES) + 8
     width = cell * max(len(r) for r in rows) * zoom
     height = cell * len(rows) * zoom
     os.makedirs(out_dir, exist_ok=True)

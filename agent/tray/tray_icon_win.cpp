@@ -38,9 +38,35 @@ AgentState* agentState = nullptr;
 // pollers ask for one up to five times a second.
 HICON shownIcon = nullptr;
 
-// Loaded pictures by id; failures are not kept, so a module that appears
+// Tray pictures by id, loaded at the size of the slot the taskbar draws
+// (the small-icon metric) and owned by this file: they are destroyed when
+// the slot changes size. Failures are not kept, so a module that appears
 // later (an update) is still found.
 std::array<std::pair<int, HICON>, 8> pictures{};
+int picturesSize = 0;
+// The balloon's large icon: shared, at the system's large-icon size.
+HICON balloonPicture = nullptr;
+
+using LoadIconMetricFn = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+constexpr int kLimSmall = 0;  // LIM_SMALL
+
+// Vista's common controls scale down from the nearest larger picture, which
+// is what the platform draws its own notification icons with; XP's
+// LoadImageW picks the nearest size instead.
+LoadIconMetricFn FindLoadIconMetric() {
+    static const LoadIconMetricFn found = [] {
+        HMODULE controls = LoadLibraryW(L"comctl32.dll");  // kept: the function lives on in it
+        return controls ? reinterpret_cast<LoadIconMetricFn>(
+                              reinterpret_cast<void*>(GetProcAddress(controls, "LoadIconMetric")))
+                        : nullptr;
+    }();
+    return found;
+}
+
+int SlotSize() {
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    return size > 0 ? size : 16;
+}
 
 void EnsureVersionChecked() {
     if (!osVersionChecked.load()) CheckWindowsVersion();
@@ -56,15 +82,34 @@ void CopyIntoField(wchar_t (&field)[N], const std::u16string& text) {
 HICON LoadPictureFromModule(int id) {
     HMODULE module = LoadUiResourceModule();
     if (!module) return nullptr;
-    HICON icon = static_cast<HICON>(
-        LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+    HICON icon = nullptr;
+    if (id == kBalloonIconId) {
+        icon = static_cast<HICON>(
+            LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+    } else if (const LoadIconMetricFn loadIconMetric = FindLoadIconMetric()) {
+        if (FAILED(loadIconMetric(module, MAKEINTRESOURCEW(id), kLimSmall, &icon))) icon = nullptr;
+    } else {
+        icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, picturesSize, picturesSize, 0));
+    }
     FreeLibrary(module);
     return icon;
+}
+
+void ForgetTrayPictures() {
+    for (auto& slot : pictures) {
+        if (slot.second) DestroyIcon(slot.second);
+        slot = {};
+    }
 }
 
 }  // namespace
 
 HICON LoadTrayPicture(int id) {
+    if (id == kBalloonIconId) {
+        if (!balloonPicture) balloonPicture = LoadPictureFromModule(id);
+        return balloonPicture;
+    }
+    if (picturesSize == 0) picturesSize = SlotSize();
     for (const auto& [loadedId, icon] : pictures)
         if (icon && loadedId == id) return icon;
     HICON icon = LoadPictureFromModule(id);
@@ -72,10 +117,21 @@ HICON LoadTrayPicture(int id) {
     for (auto& slot : pictures) {
         if (!slot.second) {
             slot = {id, icon};
-            break;
+            return icon;
         }
     }
-    return icon;
+    DestroyIcon(icon);  // more ids than slots: never, the ids are fixed
+    return nullptr;
+}
+
+void ReloadTrayPicturesForSlot() {
+    if (picturesSize == SlotSize()) return;
+    // The shell keeps its own copy of the picture; ours may go first.
+    record.hIcon = nullptr;
+    ForgetTrayPictures();
+    picturesSize = SlotSize();
+    if (agentState) record.hIcon = LoadTrayPicture(agentState->GetTrayIconId());
+    shownIcon = Shell_NotifyIconW(NIM_MODIFY, &record) ? record.hIcon : nullptr;
 }
 
 void InitTrayIcon(HWND window, AgentState* state) {
@@ -99,9 +155,8 @@ void InitTrayIcon(HWND window, AgentState* state) {
 }
 
 void RefreshTrayIcon() {
-    // The pictures are shared icons, kept for the whole run (see
-    // LoadTrayPicture): the handle is only dropped from the record, never
-    // destroyed.
+    // The pictures are kept until the slot changes size (see
+    // LoadTrayPicture): the handle is only dropped from the record here.
     record.hIcon = nullptr;
     EnsureVersionChecked();
     if (!isVistaOrLater.load()) {

@@ -32,10 +32,13 @@ struct TrayIconIdentity {
 };
 TrayIconIdentity GetTrayIconIdentity();
 
-// The picture id of the language module, loaded shared at the default icon
-// size; null when the module or the picture is missing. Each id is loaded
-// once per process and kept: shared icons belong to the system and must not
-// be destroyed, and loading again would only give the same picture.
+// The picture id of the language module: a tray picture at the size of the
+// taskbar's slot (the small-icon metric), the balloon's icon 20 shared at the
+// large-icon size; null when the module or the picture is missing. Each id
+// is loaded once and kept until the slot changes size.
 HICON LoadTrayPicture(int id);
+// When the slot's size has changed (a new display scale, a new taskbar):
+// loads the tray pictures again at the new size and shows the current one.
+void ReloadTrayPicturesForSlot();
 
 }  // namespace vantorel

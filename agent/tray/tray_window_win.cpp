@@ -20,6 +20,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
     // Registered numbers first: they are not constants and may equal nothing below.
     if (agent.taskbarCreatedMessage != 0 && message == agent.taskbarCreatedMessage) {
+        ReloadTrayPicturesForSlot();
         AddTrayIcon();
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -40,6 +41,11 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_ERASEBKGND:
         return 0;
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+        // A new display scale changes the size of the taskbar's icon slot.
+        ReloadTrayPicturesForSlot();
+        break;
     case WM_CLOSE:
         ShowWindow(window, SW_HIDE);
         return 0;

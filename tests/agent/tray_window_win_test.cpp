@@ -57,6 +57,7 @@ namespace {
 struct Record {
     int addTrayIcon = 0;
     int refreshTrayIcon = 0;
+    int reloadPictures = 0;
     std::vector<std::wstring> balloons;  // "title|text"
 } record;
 
@@ -67,6 +68,7 @@ namespace vantorel {
 
 void AddTrayIcon() { ++record.addTrayIcon; }
 void RefreshTrayIcon() { ++record.refreshTrayIcon; }
+void ReloadTrayPicturesForSlot() { ++record.reloadPictures; }
 void ShowBalloon(const std::u16string& title, const std::u16string& text) {
     record.balloons.push_back(std::wstring(title.begin(), title.end()) + L"|" + std::wstring(text.begin(), text.end()));
 }
@@ -193,7 +195,7 @@ TEST_F(TrayWindowTest, PaintsNoBackgroundAndAnswersRefreshWithOne) {
     EXPECT_EQ(record.addTrayIcon, 0);
 }
 
-TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgain) {
+TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAtTheSlotsSize) {
     SendMessageW(window, Agent().taskbarCreatedMessage, 0, 0);
     EXPECT_EQ(record.addTrayIcon, 1);
     // From another thread, as the shell broadcasts it.
@@ -201,6 +203,11 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgain) {
     Pump();
     EXPECT_EQ(record.addTrayIcon, 2);
     EXPECT_EQ(record.refreshTrayIcon, 0);
+    // A new scale, like a new taskbar, may change the slot's size.
+    SendMessageW(window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+    SendMessageW(window, WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+    EXPECT_EQ(record.reloadPictures, 4);
+    EXPECT_EQ(record.addTrayIcon, 2);
 }
 
 TEST_F(TrayWindowTest, AgentMessageKeepsAHiddenWindowHiddenAndAShownOneShown) {

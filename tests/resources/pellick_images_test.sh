@@ -19,11 +19,11 @@ for f in $expected; do
     cmp "$work/a/$f" "$work/b/$f" || { echo "$f differs between two runs"; exit 1; }
 done
 
-# Headers: an icon directory of four images (one for Pellick16.ico), a BMP of
+# Headers: an icon directory of eight images (one for Pellick16.ico), a BMP of
 # 16 x 16 at 32 bits.
 header() { od -An -tu2 -N "$2" "$1" | tr -s ' ' | sed 's/^ //'; }
 for f in "$work"/a/icon_*.ico "$work/a/Pellick.ico"; do
-    [ "$(header "$f" 6)" = "0 1 4" ] || { echo "$f: bad icon directory $(header "$f" 6)"; exit 1; }
+    [ "$(header "$f" 6)" = "0 1 8" ] || { echo "$f: bad icon directory $(header "$f" 6)"; exit 1; }
 done
 [ "$(header "$work/a/Pellick16.ico" 6)" = "0 1 1" ] || { echo "Pellick16.ico: not one image"; exit 1; }
 for f in "$work"/a/bitmap_*.bmp; do

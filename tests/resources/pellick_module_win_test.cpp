@@ -117,13 +117,21 @@ TEST(PellickModule, EveryIconAndMenuImageLoads)
         ASSERT_NE(module.get(), nullptr) << "LoadLibraryW failed: " << GetLastError();
         for (int id : kIcons) {
             SCOPED_TRACE(id);
-            for (int size : {16, 32}) {
+            // Every size the taskbar's slot and the balloon take, each an
+            // image of its own in the group rather than one scaled.
+            HRSRC group = FindResourceW(module.get(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+            ASSERT_NE(group, nullptr);
+            auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module.get(), group)));
+            for (int size : {16, 20, 24, 28, 32, 40, 48, 64}) {
+                const int image = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+                HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(image), MAKEINTRESOURCEW(3));  // RT_ICON
+                ASSERT_NE(found, nullptr) << "size " << size;
+                const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module.get(), found)));
+                EXPECT_EQ(header->biWidth, size);
                 HICON icon = static_cast<HICON>(
                     LoadImageW(module.get(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
                 ASSERT_NE(icon, nullptr) << "size " << size << ": " << GetLastError();
-                const SIZE got = IconSize(icon);
-                EXPECT_EQ(got.cx, size);
-                EXPECT_EQ(got.cy, size);
+                EXPECT_EQ(IconSize(icon).cx, size);
                 DestroyIcon(icon);
             }
             // The agent's own call: shared, the system's default size.

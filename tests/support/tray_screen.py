@@ -6,6 +6,9 @@
     tray_screen.py icon SHOT.xwd                   the tray picture at the right
                                                    end of the taskbar: 21, 23, 24,
                                                    25, 26, "none" or "unknown"
+    tray_screen.py drawn SHOT.xwd ID               the size of Pellick.dll's picture
+                                                   ID that the slot shows pixel for
+                                                   pixel, or "scaled"
     tray_screen.py strip OUT.png SHOT.xwd...       the taskbar's right end of each
                                                    shot, enlarged, side by side
     tray_screen.py crop SHOT.xwd OUT.png X Y W H   a part of the screenshot as PNG
@@ -17,6 +20,9 @@ import os
 import struct
 import sys
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'resources'))
+import pellick_gen  # noqa: E402  (the pictures as drawn for Pellick.dll)
 
 
 def read_xwd(path, last_rows=None):
@@ -63,48 +69,70 @@ def enlarge(rows, k):
     return [[px for px in row for _ in range(k)] for row in rows for _ in range(k)]
 
 
-# The pictures' own colours (resources/pellick_gen.py).
-GREY_EDGE, SLATE = (0x5f, 0x65, 0x6c), (0x5a, 0x64, 0x72)
-GREEN, RED, NAVY = (0x1e, 0x9e, 0x48), (0xd6, 0x3a, 0x2f), (0x0d, 0x4e, 0xa6)
-BLUE_TOP, BLUE_BOTTOM = (0x4a, 0xa3, 0xf0), (0x1c, 0x6f, 0xd1)
-
-
 def near(px, colour, limit):
     return sum((a - b) ** 2 for a, b in zip(px, colour)) <= limit * limit
 
 
+# Wine's taskbar is as high as an icon slot: the small-icon size and a
+# 2-pixel border around it (20 pixels at 100 %, 28 at 150 %, 36 at 200 %).
+SLOT_BORDER = 2
+LAST_ROWS = 48
+
+
+def slot_size(rows):
+    middle = len(rows[-1]) // 2
+    height = 0
+    while height < LAST_ROWS and rows[-1 - height][middle] == rows[-1][middle]:
+        height += 1
+    return height
+
+
 def icon_cell(rows):
-    """The rightmost icon slot of Wine's taskbar (20 pixels high at the
-    bottom of the screen): its last 20 x 20 pixels."""
-    height, width = len(rows), len(rows[-1])
-    return crop(rows, width - 20, height - 20, 20, 20)
+    """The rightmost icon slot of Wine's taskbar, at the bottom right."""
+    height, width, slot = len(rows), len(rows[-1]), slot_size(rows)
+    return crop(rows, width - slot, height - slot, slot, slot)
+
+
+def picture_error(cell, ident):
+    """(largest, mean) channel difference between the slot and Pellick.dll's
+    picture ID drawn for the slot's size over the taskbar's colour."""
+    size = len(cell) - 2 * SLOT_BORDER
+    background = cell[0][0]
+    picture = pellick_gen.tray_icon(pellick_gen.TRAY_STATES[ident], size).rgba8(False)
+    largest = total = 0
+    for j in range(size):
+        for i in range(size):
+            r, g, b, a = picture[j * size + i]
+            want = [round((p * a + q * (255 - a)) / 255) for p, q in zip((r, g, b), background)]
+            for x, y in zip(want, cell[SLOT_BORDER + j][SLOT_BORDER + i]):
+                largest = max(largest, abs(x - y))
+                total += abs(x - y)
+    return largest, total / (3 * size * size)
 
 
 def classify(cell):
-    pixels = [px for row in cell for px in row]
-    background = max(set(pixels), key=pixels.count)
-    picture = [px for px in pixels if not near(px, background, 12)]
-    if len(picture) < 20:
+    """The picture the slot shows, by the nearest of the five; a picture
+    scaled from another size still comes nearest to its own (mean difference
+    below 3 against 17 or more for the others)."""
+    background = cell[0][0]
+    if sum(1 for row in cell for px in row if not near(px, background, 12)) < 20:
         return 'none'
-    count = lambda colour, limit=40: sum(1 for px in picture if near(px, colour, limit))
-    if count(RED) >= 6:
-        return '24'
-    if count(GREEN) >= 6:
-        return '23'
-    if count(SLATE, 30) + count(GREY_EDGE, 30) >= 6 and count(BLUE_TOP, 60) < 3:
-        return '26'
-    # A navy badge carries white arrows; the plain cloud has no white.
-    whites = sum(1 for px in picture if min(px) >= 200)
-    if count(BLUE_TOP, 60) + count(BLUE_BOTTOM, 60) >= 6:
-        return '25' if whites >= 2 and count(NAVY, 30) >= 6 else '21'
-    return 'unknown'
+    mean, ident = min((picture_error(cell, ident)[1], ident) for ident in pellick_gen.TRAY_STATES)
+    return str(ident) if mean < 12 else 'unknown'
+
+
+def drawn_size(cell, ident):
+    """The picture's own size when the slot shows it unscaled, else None."""
+    return len(cell) - 2 * SLOT_BORDER if picture_error(cell, ident)[0] <= 6 else None
 
 
 def main(argv):
     if len(argv) == 4 and argv[1] == 'png':
         write_png(argv[3], read_xwd(argv[2])[2])
     elif len(argv) == 3 and argv[1] == 'icon':
-        print(classify(icon_cell(read_xwd(argv[2], 20)[2])))
+        print(classify(icon_cell(read_xwd(argv[2], LAST_ROWS)[2])))
+    elif len(argv) == 4 and argv[1] == 'drawn':
+        print(drawn_size(icon_cell(read_xwd(argv[2], LAST_ROWS)[2]), int(argv[3])) or 'scaled')
     elif len(argv) >= 4 and argv[1] == 'strip':
         cells = []
         for path in argv[3:]:
