@@ -112,14 +112,30 @@ TEST(UiLanguage, NameFromLanguageAndCountry) {
     EXPECT_EQ(UiLanguageName(u"", u"DE"), u"");
 }
 
+TEST(UiLanguage, NeighbourIsTheSameLanguageOfAnotherCountry) {
+    const struct {
+        std::u16string_view name, folder;
+    } cases[] = {
+        {u"de-AT", u"de-DE"}, {u"de-CH", u"de-DE"}, {u"pt-PT", u"pt-BR"}, {u"es-MX", u"es-ES"},
+        {u"fr-CA", u"fr-FR"}, {u"ja", u"ja-JP"},    {u"KO-kr", u"ko-KR"}, {u"zh-SG", u"zh-CN"},
+        {u"zh-Hans-HK", u"zh-CN"},
+        // Traditional Chinese reads English rather than the simplified script.
+        {u"zh-TW", u""}, {u"zh-HK", u""}, {u"zh-MO", u""}, {u"zh-Hant", u""}, {u"zh-Hant-CN", u""},
+        {u"en-GB", u""}, {u"sv-SE", u""}, {u"", u""}, {u"-", u""}, {u"d", u""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NeighbourLanguageFolder(c.name), c.folder) << std::string(c.name.begin(), c.name.end());
+}
+
 TEST(UiLanguage, CandidatesFromLanguageFolderToNeutralModule) {
     using List = std::vector<std::u16string>;
     EXPECT_EQ(UiResourceModuleCandidates(u"C:\\X\\", u"de-DE"),
               (List{u"C:\\X\\de-DE\\Pellick.dll", u"C:\\X\\de\\Pellick.dll", u"C:\\X\\Pellick.dll"}));
     EXPECT_EQ(UiResourceModuleCandidates(u"C:\\X\\", u"zh-Hans-CN"),
               (List{u"C:\\X\\zh-Hans-CN\\Pellick.dll", u"C:\\X\\zh-Hans\\Pellick.dll", u"C:\\X\\zh\\Pellick.dll",
-                    u"C:\\X\\Pellick.dll"}));
-    EXPECT_EQ(UiResourceModuleCandidates(u"C:\\X\\", u"fr"), (List{u"C:\\X\\fr\\Pellick.dll", u"C:\\X\\Pellick.dll"}));
+                    u"C:\\X\\zh-CN\\Pellick.dll", u"C:\\X\\Pellick.dll"}));
+    EXPECT_EQ(UiResourceModuleCandidates(u"C:\\X\\", u"fr"),
+              (List{u"C:\\X\\fr\\Pellick.dll", u"C:\\X\\fr-FR\\Pellick.dll", u"C:\\X\\Pellick.dll"}));
     // A directory without its trailing separator still gets one.
     EXPECT_EQ(UiResourceModuleCandidates(u"C:\\X", u"en-US", u"T.dll"),
               (List{u"C:\\X\\en-US\\T.dll", u"C:\\X\\en\\T.dll", u"C:\\X\\T.dll"}));
