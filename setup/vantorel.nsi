@@ -50,10 +50,20 @@ BrandingText "${PRODUCT} ${VERSION}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
-; Those of Pellick.dll: en-US, de-DE, fr-FR.
+; Those of Pellick.dll: en-US, de-DE, fr-FR, es-ES, it-IT, pt-BR, nl-NL,
+; pl-PL, ru-RU, ja-JP, zh-CN, ko-KR.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "German"
 !insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_LANGUAGE "Spanish"
+!insertmacro MUI_LANGUAGE "Italian"
+!insertmacro MUI_LANGUAGE "PortugueseBR"
+!insertmacro MUI_LANGUAGE "Dutch"
+!insertmacro MUI_LANGUAGE "Polish"
+!insertmacro MUI_LANGUAGE "Russian"
+!insertmacro MUI_LANGUAGE "Japanese"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "Korean"
 !insertmacro MUI_RESERVEFILE_LANGDLL
 
 VIProductVersion "${VERSION_FIXED}"
@@ -70,6 +80,15 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PRODUCT}"
 LangString StartWithWindows ${LANG_ENGLISH} "Start with Windows"
 LangString StartWithWindows ${LANG_GERMAN} "Mit Windows starten"
 LangString StartWithWindows ${LANG_FRENCH} "Démarrer avec Windows"
+LangString StartWithWindows ${LANG_SPANISH} "Iniciar con Windows"
+LangString StartWithWindows ${LANG_ITALIAN} "Avvia con Windows"
+LangString StartWithWindows ${LANG_PORTUGUESEBR} "Iniciar com o Windows"
+LangString StartWithWindows ${LANG_DUTCH} "Starten met Windows"
+LangString StartWithWindows ${LANG_POLISH} "Uruchamiaj z systemem Windows"
+LangString StartWithWindows ${LANG_RUSSIAN} "Запускать вместе с Windows"
+LangString StartWithWindows ${LANG_JAPANESE} "Windows の起動時に開始"
+LangString StartWithWindows ${LANG_SIMPCHINESE} "随 Windows 启动"
+LangString StartWithWindows ${LANG_KOREAN} "Windows 시작 시 실행"
 
 ; Set when the setup found the agent running: a silent upgrade starts it again.
 Var AgentWasRunning
@@ -77,6 +96,15 @@ Var AgentWasRunning
 LangString StillRunning ${LANG_ENGLISH} "Vantorel is still running and does not respond. End it (or restart Windows), then choose Retry."
 LangString StillRunning ${LANG_GERMAN} "Vantorel läuft noch und reagiert nicht. Beenden Sie es (oder starten Sie Windows neu) und wählen Sie dann Wiederholen."
 LangString StillRunning ${LANG_FRENCH} "Vantorel est toujours en cours d'exécution et ne répond pas. Fermez-le (ou redémarrez Windows), puis choisissez Réessayer."
+LangString StillRunning ${LANG_SPANISH} "Vantorel sigue en ejecución y no responde. Ciérrelo (o reinicie Windows) y, a continuación, elija Reintentar."
+LangString StillRunning ${LANG_ITALIAN} "Vantorel è ancora in esecuzione e non risponde. Chiudilo (o riavvia Windows), quindi scegli Riprova."
+LangString StillRunning ${LANG_PORTUGUESEBR} "O Vantorel ainda está em execução e não responde. Feche-o (ou reinicie o Windows) e escolha Repetir."
+LangString StillRunning ${LANG_DUTCH} "Vantorel wordt nog uitgevoerd en reageert niet. Sluit het af (of start Windows opnieuw op) en kies daarna Opnieuw."
+LangString StillRunning ${LANG_POLISH} "Program Vantorel nadal działa i nie odpowiada. Zakończ go (lub uruchom ponownie system Windows), a następnie wybierz Ponów próbę."
+LangString StillRunning ${LANG_RUSSIAN} "Vantorel всё ещё работает и не отвечает. Завершите его (или перезапустите Windows), затем нажмите «Повторить»."
+LangString StillRunning ${LANG_JAPANESE} "Vantorel は実行中ですが、応答していません。Vantorel を終了するか Windows を再起動してから、[再試行] をクリックしてください。"
+LangString StillRunning ${LANG_SIMPCHINESE} "Vantorel 仍在运行且没有响应。请结束它(或重新启动 Windows),然后单击“重试”。"
+LangString StillRunning ${LANG_KOREAN} "Vantorel이 아직 실행 중이며 응답하지 않습니다. Vantorel을 종료하거나 Windows를 다시 시작한 다음 [다시 시도]를 클릭하세요."
 
 ; Asks a running agent to quit, with the installed Stolvane.exe or, when
 ; there is none, ours, and waits up to 30 s for its window to go and for
