@@ -10,7 +10,7 @@ constexpr auto I = FormatArgKind::Integer;
 constexpr auto R = FormatArgKind::Real;
 constexpr auto T = FormatArgKind::Text;
 
-constexpr std::array<UiStringId, 48> kIds = {
+constexpr std::array<UiStringId, 55> kIds = {
     IDS_ABOUT, IDS_HELP, IDS_CANCEL_ALL, IDS_CHANGE_DOWNLOAD_FOLDER,
     IDS_CONFIRM_SIGN_OUT_TEXT, IDS_CONFIRM_SIGN_OUT_CAPTION, IDS_CONFIRM_EXIT_TEXT,
     IDS_CONFIRM_EXIT_CAPTION, IDS_STORAGE_CHECKING, IDS_UPLOADS_PAGE_STARTUP,
@@ -23,7 +23,9 @@ constexpr std::array<UiStringId, 48> kIds = {
     IDS_REMAINING_DAYS_HOURS, IDS_REMAINING_HOURS, IDS_REMAINING_HOURS_MINUTES,
     IDS_REMAINING_MINUTES, IDS_REMAINING_UNDER_A_MINUTE, IDS_UPLOAD_PROGRESS,
     IDS_UPLOAD_ERRORS, IDS_UPLOADS_FINISHED, IDS_UPLOAD_PAUSED, IDS_DROP_INSERT,
-    IDS_UNIT_KB, IDS_UNIT_MB, IDS_UNIT_GB,
+    IDS_UNIT_KB, IDS_UNIT_MB, IDS_UNIT_GB, IDS_TOOLTIP_SIGNED_OUT, IDS_TOOLTIP_UP_TO_DATE,
+    IDS_TOOLTIP_UPLOADING_ONE_FILE, IDS_TOOLTIP_UPLOADING_FILES, IDS_TOOLTIP_TRANSFERRING, IDS_TOOLTIP_PAUSED,
+    IDS_TOOLTIP_ERROR,
 };
 
 constexpr FormatArgKind kCount[] = {I};
@@ -31,8 +33,9 @@ constexpr FormatArgKind kCountAndTime[] = {I, T};
 constexpr FormatArgKind kName[] = {T};
 constexpr FormatArgKind kByteProgress[] = {I, R, T, R, T};
 constexpr FormatArgKind kTwoIntegers[] = {I, I};
+constexpr FormatArgKind kNameAndCount[] = {T, I};
 
-constexpr std::array<UiStringFormat, 17> kFormats = {{
+constexpr std::array<UiStringFormat, 24> kFormats = {{
     {IDS_DOWNLOAD_PROGRESS, kCount},
     {IDS_DOWNLOAD_ERRORS, kCount},
     {IDS_DOWNLOADS_FINISHED, kCountAndTime},
@@ -50,6 +53,13 @@ constexpr std::array<UiStringFormat, 17> kFormats = {{
     {IDS_UPLOAD_ERRORS, kCount},
     {IDS_UPLOADS_FINISHED, kCountAndTime},
     {IDS_UPLOAD_PAUSED, kCount},
+    {IDS_TOOLTIP_SIGNED_OUT, kName},
+    {IDS_TOOLTIP_UP_TO_DATE, kName},
+    {IDS_TOOLTIP_UPLOADING_ONE_FILE, kNameAndCount},
+    {IDS_TOOLTIP_UPLOADING_FILES, kNameAndCount},
+    {IDS_TOOLTIP_TRANSFERRING, kName},
+    {IDS_TOOLTIP_PAUSED, kName},
+    {IDS_TOOLTIP_ERROR, kName},
 }};
 
 }  // namespace

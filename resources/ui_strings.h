@@ -61,6 +61,14 @@ enum UiStringId : unsigned {
     IDS_UNIT_KB = 148,
     IDS_UNIT_MB = 149,
     IDS_UNIT_GB = 150,
+    // The tray icon's tooltip, the product name first.
+    IDS_TOOLTIP_SIGNED_OUT = 151,         // product name
+    IDS_TOOLTIP_UP_TO_DATE = 152,         // product name
+    IDS_TOOLTIP_UPLOADING_ONE_FILE = 153,  // product name, files (1)
+    IDS_TOOLTIP_UPLOADING_FILES = 154,    // product name, files
+    IDS_TOOLTIP_TRANSFERRING = 155,       // product name
+    IDS_TOOLTIP_PAUSED = 156,             // product name
+    IDS_TOOLTIP_ERROR = 157,              // product name
 };
 
 // A format text and the kinds of the arguments its callers pass, in order.

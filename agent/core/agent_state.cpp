@@ -24,6 +24,11 @@ std::u16string AgentState::GetDisplayName() const {
     return displayName_;
 }
 
+void AgentState::SetPendingDisplayName(std::u16string name) {
+    Hold hold(lock_);
+    pendingDisplayName_ = std::move(name);
+}
+
 bool AgentState::TakePendingDisplayName() {
     Hold hold(lock_);
     if (pendingDisplayName_ == displayName_) return false;

@@ -46,6 +46,8 @@ public:
     void SetSignedIn(bool signedIn);
 
     std::u16string GetDisplayName() const;
+    // The tooltip the window shows at its next notification; pollers write it.
+    void SetPendingDisplayName(std::u16string name);
     bool TakePendingDisplayName();
 
     std::u16string GetStorageText() const;

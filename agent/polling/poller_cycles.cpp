@@ -1,7 +1,9 @@
 #include "agent/polling/poller_cycles.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "agent/tray/tray_text.h"
 #include "protocol/debug_output.h"
 #include "resources/text_format.h"
 #include "resources/ui_strings.h"
@@ -176,6 +178,45 @@ std::u16string StorageLine(const AgentState& state, std::u16string_view reply, c
     if (state.IsSignedIn()) return {};
     if (state.GetStatusName() == kLoginStateNames[LOGIN_LOGGING_IN]) return loadString(IDS_STORAGE_SIGNING_IN);
     return {};
+}
+
+TrayTooltip DecideTrayTooltip(int32_t trayIconId, std::u16string_view statusName, const TransferCounts& uploadFiles) {
+    if (trayIconId == ICON_SIGNED_OUT) return {TooltipState::SignedOut};
+    if (trayIconId == ICON_ERROR) return {TooltipState::Error};
+    if (statusName == kTransferPaused) return {TooltipState::Paused};
+    if (trayIconId != ICON_BUSY) return {TooltipState::UpToDate};
+    // The service's counts may be negative or huge: neither may wrap.
+    const int64_t running = std::max<int64_t>(uploadFiles.running, 0);
+    const int64_t pending = std::max<int64_t>(uploadFiles.pending, 0);
+    const int64_t files = pending > std::numeric_limits<int64_t>::max() - running ? std::numeric_limits<int64_t>::max()
+                                                                                   : running + pending;
+    if (files == 0) return {TooltipState::Transferring};
+    return {TooltipState::Uploading, files};
+}
+
+std::u16string TrayTooltipText(const TrayTooltip& tooltip, const UiStringSource& loadString) {
+    unsigned id = IDS_TOOLTIP_UP_TO_DATE;
+    switch (tooltip.state) {
+    case TooltipState::SignedOut: id = IDS_TOOLTIP_SIGNED_OUT; break;
+    case TooltipState::UpToDate: id = IDS_TOOLTIP_UP_TO_DATE; break;
+    case TooltipState::Uploading:
+        id = tooltip.files == 1 ? IDS_TOOLTIP_UPLOADING_ONE_FILE : IDS_TOOLTIP_UPLOADING_FILES;
+        break;
+    case TooltipState::Transferring: id = IDS_TOOLTIP_TRANSFERRING; break;
+    case TooltipState::Paused: id = IDS_TOOLTIP_PAUSED; break;
+    case TooltipState::Error: id = IDS_TOOLTIP_ERROR; break;
+    }
+    const std::u16string text =
+        FormatText(loadString(id), {FormatArg::Text(kProductName), FormatArg::Integer(tooltip.files)});
+    return CutTrayText(text.empty() ? kProductName : text, kTooltipMaxUnits);
+}
+
+void RunTooltipCycle(AgentState& state, const UiStringSource& loadString, std::optional<TrayTooltip>& shown) {
+    const TrayTooltip tooltip =
+        DecideTrayTooltip(state.GetTrayIconId(), state.GetStatusName(), state.GetUploadFileCounts());
+    if (shown == tooltip) return;
+    state.SetPendingDisplayName(TrayTooltipText(tooltip, loadString));
+    shown = tooltip;
 }
 
 void RunProgressCycle(AgentState& state, const ReplyFetcher& fetch) {

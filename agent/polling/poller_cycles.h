@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,5 +56,27 @@ void RunProgressCycle(AgentState& state, const ReplyFetcher& fetch);
 
 // Longest storage line the menu takes, in UTF-16 units.
 inline constexpr size_t kStorageLineMax = 255;
+
+// What the tray icon's tooltip says; screen readers read it as the icon's
+// name. files counts the uploads running or waiting, and only while Uploading.
+enum class TooltipState { SignedOut, UpToDate, Uploading, Transferring, Paused, Error };
+struct TrayTooltip {
+    TooltipState state = TooltipState::UpToDate;
+    int64_t files = 0;
+    friend bool operator==(const TrayTooltip&, const TrayTooltip&) = default;
+};
+
+// The tooltip for what the pollers decided: the icon first (signed out,
+// error), then a paused transfer, then busy as uploading (or transferring
+// when no upload is counted); idle and completed are up to date.
+TrayTooltip DecideTrayTooltip(int32_t trayIconId, std::u16string_view statusName, const TransferCounts& uploadFiles);
+
+// "Vantorel – uploading 3 files" and the like, cut to the tooltip's field;
+// the product name alone when the language module lacks the text.
+std::u16string TrayTooltipText(const TrayTooltip& tooltip, const UiStringSource& loadString);
+
+// Writes the tooltip of the Agent state as it is now when it differs from
+// shown (the one this caller wrote last), so texts are loaded only on a change.
+void RunTooltipCycle(AgentState& state, const UiStringSource& loadString, std::optional<TrayTooltip>& shown);
 
 }  // namespace vantorel

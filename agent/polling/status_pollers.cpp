@@ -34,8 +34,14 @@ std::u16string FetchReply(HttpTransport& transport, ServiceRequest request) {
 
 void LoginStatePoller(AgentState& state, PollerEnvironment& environment) {
     const ReplyFetcher fetch = FetcherOf(environment.transport);
+    // The one poller that writes the tooltip: it runs most often and decides
+    // the icon the tooltip follows.
+    std::optional<TrayTooltip> tooltip;
     while (!Stopped(environment)) {
-        RunGuarded([&] { RunLoginStateCycle(state, fetch, environment.output); });
+        RunGuarded([&] {
+            RunLoginStateCycle(state, fetch, environment.output);
+            RunTooltipCycle(state, environment.loadString, tooltip);
+        });
         environment.sleep(kLoginStatePauseMs);
     }
 }

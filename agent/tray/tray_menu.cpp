@@ -36,6 +36,17 @@ std::u16string Format(const UiStringSource& strings, unsigned id, std::initializ
     return CutTrayText(FormatText(strings(id), args), kMenuTextMaxUnits);
 }
 
+// Text from elsewhere (a folder's name, a time) shows as it is: a menu takes
+// a single "&" for an access key.
+std::u16string MenuLiteral(std::u16string_view text) {
+    std::u16string literal;
+    for (char16_t unit : text) {
+        if (unit == u'&') literal += u'&';
+        literal += unit;
+    }
+    return literal;
+}
+
 void AppendCommand(TrayMenu& menu, uint32_t id, std::u16string text, int bitmap = 0) {
     menu.items.push_back(TrayMenuItem{id, 0, std::move(text), bitmap, {}});
 }
@@ -145,7 +156,7 @@ bool AppendTransferSection(TrayMenu& menu, TransferDirection direction, const Tr
 
     bool done = false;
     if (total == Sum({files.finished, files.errored})) {
-        const std::u16string& finishedTime = upload ? snapshot.lastUploadTime : snapshot.lastDownloadTime;
+        const std::u16string finishedTime = MenuLiteral(upload ? snapshot.lastUploadTime : snapshot.lastDownloadTime);
         AppendCommand(menu, ids.progress + 1000,
                       Format(strings, ids.finished, {FormatArg::Integer(files.finished), FormatArg::Text(finishedTime)}),
                       BMP_FINISHED);
@@ -191,7 +202,7 @@ TrayMenu BuildSettingsMenu(const TrayMenuSnapshot& snapshot, const UiStringSourc
     menu.items.push_back(TrayMenuItem{CMD_START_WITH_WINDOWS, snapshot.autostartEnabled ? kMenuItemChecked : 0u,
                                       Text(strings, IDS_START_WITH_WINDOWS), 0, {}});
     AppendSeparator(menu);
-    const std::u16string folderName = DownloadFolderName(snapshot.downloadFolder);
+    const std::u16string folderName = MenuLiteral(DownloadFolderName(snapshot.downloadFolder));
     AppendInformation(menu, Format(strings, IDS_DOWNLOAD_FOLDER_LINE, {FormatArg::Text(folderName)}));
     AppendCommand(menu, CMD_OPEN_DOWNLOAD_FOLDER, Text(strings, IDS_OPEN_DOWNLOAD_FOLDER));
     AppendCommand(menu, CMD_CHANGE_DOWNLOAD_FOLDER, Text(strings, IDS_CHANGE_DOWNLOAD_FOLDER));

@@ -72,6 +72,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     }
     case WM_REFRESH_TRAYICON:
+        // A screen reader names the icon by its tooltip, and a keyboard user
+        // reaches the icon without any message to us first.
+        if (agent.state && agent.state->TakePendingDisplayName()) SetTrayTooltip(agent.state->GetDisplayName());
         RefreshTrayIcon();
         return 1;
     case WM_QUIT_REQUEST:

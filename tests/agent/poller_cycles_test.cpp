@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -366,6 +367,46 @@ TEST(ProgressCycle, UploadThenDownloadAndUnreadableKeepsTime)
     EXPECT_EQ(upload.bytes, TransferCounts{});
     EXPECT_EQ(upload.timeRemaining, 77);
     EXPECT_EQ(f.state.GetDownloadProgress().timeRemaining, 9);
+}
+
+TEST(TrayTooltip, FollowsTheIconThenPausedThenTheUploadsAndIsWrittenOnChange)
+{
+    const std::map<unsigned, std::u16string> texts = {
+        {IDS_TOOLTIP_SIGNED_OUT, u"{0} out"}, {IDS_TOOLTIP_UP_TO_DATE, u"{0} ok"},
+        {IDS_TOOLTIP_UPLOADING_ONE_FILE, u"{0} {1} file"}, {IDS_TOOLTIP_UPLOADING_FILES, u"{0} {1} files"},
+        {IDS_TOOLTIP_TRANSFERRING, u"{0} busy"}, {IDS_TOOLTIP_ERROR, std::u16string(130, u'e')}};
+    int loads = 0;
+    const UiStringSource strings = [&](unsigned id) {
+        ++loads;
+        return texts.contains(id) ? texts.at(id) : u"";
+    };
+    const struct {
+        int32_t icon;
+        std::u16string status;
+        TransferCounts uploads;
+        std::u16string shown;
+    } cases[] = {
+        {ICON_SIGNED_OUT, u"progress", kOneRunning, u"Vantorel out"},
+        {ICON_ERROR, u"paused", kOneRunning, std::u16string(127, u'e')},  // cut to the field
+        {ICON_IDLE, u"paused", kOneRunning, u"Vantorel"},                 // no text: the name alone
+        {ICON_IDLE, u"logged_in", kOneRunning, u"Vantorel ok"},
+        {ICON_COMPLETED, u"completed", {}, u"Vantorel ok"},               // unchanged: not loaded again
+        {ICON_BUSY, u"progress", {1, 9, 4, 2, 2}, u"Vantorel 3 files"},   // running and waiting only
+        {ICON_BUSY, u"progress", {-5, 0, 0, 0, 1}, u"Vantorel 1 file"},
+        {ICON_BUSY, u"progress", {0, 9, 1, 0, 0}, u"Vantorel busy"},      // downloads, or not counted yet
+        {ICON_BUSY, u"progress", {INT64_MAX, 0, 0, 0, 9}, u"Vantorel 9223372036854775807 files"},
+    };
+    Fixture f;
+    std::optional<TrayTooltip> shown;
+    for (const auto& c : cases) {
+        f.state.SetTrayIconId(c.icon);
+        f.state.SetStatusName(c.status);
+        f.state.SetUploadProgress(c.uploads, {}, 0);
+        RunTooltipCycle(f.state, strings, shown);
+        f.state.TakePendingDisplayName();
+        EXPECT_EQ(f.state.GetDisplayName(), c.shown) << c.icon;
+    }
+    EXPECT_EQ(loads, 8);
 }
 
 // Every request fails; each request and pause is written to one list, in order.

@@ -176,13 +176,14 @@ TEST(TrayMenu, SubmenusOfTheMainMenu)
 {
     TrayMenuSnapshot snapshot = SignedIn(u"idle");
     snapshot.autostartEnabled = true;
+    snapshot.downloadFolder = u"C:\\R&D";  // a menu would take "&" for an access key
     const TrayMenu menu = BuildMainMenu(snapshot, EnglishText);
     std::string dump = Dump(menu);
     dump = dump.substr(dump.find("10000 Settings"));
     EXPECT_EQ(dump,
               "10000 Settings\n"
               "  3003 Start with Windows [x]\n  ----\n"
-              "  10000 Folder: Downloads [off]\n  3016 Open folder\n  3013 Change folder\n  ----\n"
+              "  10000 Folder: R&&D [off]\n  3016 Open folder\n  3013 Change folder\n  ----\n"
               "  10000 Signed in [off]\n  3001 Sign out\n"
               "10000 Help menu\n"
               "  3006 About\n  ----\n  3015 Tour\n  9999 Help\n  ----\n  9998 Feedback\n"

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "agent/tray/tray_menu.h"
 #include "protocol/utf8.h"
 #include "resources/string_table.h"
 #include "resources/text_format.h"
@@ -64,7 +67,7 @@ TEST(UiStrings, IdentifiersAreExactlyThoseTheAgentAsksFor)
     for (unsigned id = 110; id <= 124; ++id) expected.push_back(id);
     for (unsigned id = 126; id <= 128; ++id) expected.push_back(id);
     for (unsigned id = 136; id <= 146; ++id) expected.push_back(id);
-    for (unsigned id = 148; id <= 150; ++id) expected.push_back(id);
+    for (unsigned id = 148; id <= 157; ++id) expected.push_back(id);
     std::sort(expected.begin(), expected.end());
     const std::vector<unsigned> ids(AllUiStringIds().begin(), AllUiStringIds().end());
     EXPECT_EQ(ids, expected);
@@ -97,6 +100,8 @@ TEST(UiStrings, FormatsTakeTheArgumentsTheirCallersPass)
         {137, {K::Integer}}, {138, {K::Integer, K::Integer}}, {139, {K::Integer}},
         {140, {K::Integer, K::Integer}}, {141, {K::Integer}}, {142, {}},
         {143, {K::Integer}}, {144, {K::Integer}}, {145, {K::Integer, K::Text}}, {146, {K::Integer}},
+        {151, {K::Text}}, {152, {K::Text}}, {153, {K::Text, K::Integer}}, {154, {K::Text, K::Integer}},
+        {155, {K::Text}}, {156, {K::Text}}, {157, {K::Text}},
     };
     ASSERT_EQ(UiStringFormats().size(), std::size(cases));
     for (const Case& c : cases) {
@@ -179,6 +184,46 @@ TEST(UiStrings, FilledFormatsShowEveryValue)
                 }
             }
         }
+    }
+}
+
+// Every command has one access key ("&&" shows an ampersand), unique in its
+// menu, each submenu on its own; information lines have none.
+void CheckAccessKeys(const std::vector<TrayMenuItem>& items)
+{
+    static const std::set<uint32_t> kInformation = {CMD_UPLOAD_PROGRESS, CMD_DOWNLOAD_PROGRESS, CMD_UPLOAD_ERRORS,
+                                                   CMD_DOWNLOAD_ERRORS, CMD_UPLOADS_FINISHED, CMD_DOWNLOADS_FINISHED};
+    std::set<wint_t> keys;
+    for (const TrayMenuItem& item : items) {
+        SCOPED_TRACE(EncodeUtf8(item.text));
+        std::u16string text = item.text;
+        for (size_t at = text.find(u"&&"); at != text.npos; at = text.find(u"&&", at)) text.erase(at, 2);
+        const size_t key = text.find(u'&');
+        if ((item.flags & (kMenuItemDisabled | kMenuItemSeparator)) || kInformation.count(item.id)) {
+            EXPECT_EQ(key, text.npos);
+        } else {
+            ASSERT_TRUE(key != text.npos && key + 1 < text.size()) << "no access key";
+            EXPECT_EQ(text.find(u'&', key + 1), text.npos);
+            EXPECT_TRUE(keys.insert(std::towupper(text[key + 1])).second) << "key taken twice";
+        }
+        CheckAccessKeys(item.submenu);
+    }
+}
+
+TEST(UiStrings, MenuCommandsHaveOneAccessKeyUniqueInTheirMenu)
+{
+    // Signed in, uploading, with a finished download and errors both ways.
+    const TrayMenuSnapshot busy{true, u"progress", u"1% of 5 GB used", u"C:\\R&D", u"", u"",
+                                {{1, 0, 0, 1, 1}, {10, 0, 0, 0, 10}, 90}, {{0, 2, 0, 1, 0}, {}, 0}, false};
+    TrayMenuSnapshot paused = busy;
+    paused.statusName = u"paused";
+    for (const char* language : kLanguages) {
+        SCOPED_TRACE(language);
+        const StringTable table = ReadLanguage(language);
+        const UiStringSource strings = [&table](unsigned id) { return table.at(id); };
+        for (const TrayMenu& menu : {BuildStartupMenu(strings), BuildMainMenu({}, strings),
+                                     BuildMainMenu(busy, strings), BuildMainMenu(paused, strings)})
+            CheckAccessKeys(menu.items);
     }
 }
 

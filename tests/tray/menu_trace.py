@@ -79,47 +79,47 @@ def render(items):
 
 
 SETTINGS_SIGNED_IN = [
-    "10000 [popup] Settings",
-    "  3003 Start with Windows",
+    "10000 [popup] &Settings",
+    "  3003 Start with &Windows",
     "  ----",
     "  10000 [off] Download folder: Downloads",
-    "  3016 Open download folder",
-    "  3013 Change download folder…",
+    "  3016 Open &download folder",
+    "  3013 &Change download folder…",
     "  ----",
     "  10000 [off] Signed in",
-    "  3001 Sign out",
+    "  3001 Sign &out",
 ]
 HELP_AND_EXIT = [
-    "10000 [popup] Help",
-    "  3006 About Vantorel",
+    "10000 [popup] &Help",
+    "  3006 &About Vantorel",
     "  ----",
-    "  3015 Take the tour",
-    "  9999 Help",
+    "  3015 &Take the tour",
+    "  9999 &Help",
     "  ----",
-    "  9998 Send feedback",
+    "  9998 Send &feedback",
     "----",
-    "3000 Exit",
+    "3000 E&xit",
 ]
-STORAGE = [r"~3005 \[off\] \d+% of 5 GB used", "3007 Manage storage", "----"]
-UPLOADING = ["3017 View uploads", "3020 Show drop window", "----",
+STORAGE = [r"~3005 \[off\] \d+% of 5 GB used", "3007 &Manage storage", "----"]
+UPLOADING = ["3017 &View uploads", "3020 Show &drop window", "----",
              r"~3008 Uploading files: \d+",
              r"~10000 \[off\] \d+% done: \d+\.\d (KB|MB) of \d+\.\d MB",
              r"?~10000 \[off\] Time left: .*",
-             "----", "3009 Pause all", "3011 Cancel all", "----"] + STORAGE + SETTINGS_SIGNED_IN + HELP_AND_EXIT + \
+             "----", "3009 &Pause all", "3011 &Cancel all", "----"] + STORAGE + SETTINGS_SIGNED_IN + HELP_AND_EXIT + \
             ["debug: enabled tranfer state"]
 
 EXPECTED = {
-    "win7-startup": ["3017 View uploads", "3000 Exit"],
-    "win7-signed-out": ["3017 View uploads", "----",
-                        "10000 [popup] Settings", "  3003 Start with Windows", "  ----",
-                        "  10000 [off] Download folder: Downloads", "  3016 Open download folder",
-                        "  3013 Change download folder…", "  ----", "  3001 Sign in…"] + HELP_AND_EXIT +
+    "win7-startup": ["3017 &View uploads", "3000 E&xit"],
+    "win7-signed-out": ["3017 &View uploads", "----",
+                        "10000 [popup] &Settings", "  3003 Start with &Windows", "  ----",
+                        "  10000 [off] Download folder: Downloads", "  3016 Open &download folder",
+                        "  3013 &Change download folder…", "  ----", "  3001 Sign &in…"] + HELP_AND_EXIT +
                        ["debug: disable transfer state"],
-    "win7-idle": ["3017 View uploads", "3020 Show drop window", "----"] + STORAGE + SETTINGS_SIGNED_IN +
+    "win7-idle": ["3017 &View uploads", "3020 Show &drop window", "----"] + STORAGE + SETTINGS_SIGNED_IN +
                  HELP_AND_EXIT + ["debug: disable transfer state"],
     "win7-uploading": UPLOADING,
-    "win7-paused": ["3017 View uploads", "3020 Show drop window", "----", "3008 Uploads paused: 1", "----",
-                    "3010 Resume all", "3011 Cancel all", "----"] + STORAGE + SETTINGS_SIGNED_IN + HELP_AND_EXIT +
+    "win7-paused": ["3017 &View uploads", "3020 Show &drop window", "----", "3008 Uploads paused: 1", "----",
+                    "3010 &Resume all", "3011 &Cancel all", "----"] + STORAGE + SETTINGS_SIGNED_IN + HELP_AND_EXIT +
                    ["debug: paused tranfer state"],
     "winxp-uploading": UPLOADING,
 }
@@ -165,7 +165,7 @@ def main():
     for name, checked in AUTOSTART.items():
         menu = found.get(name, ([],))[0]
         line = next((item for item in menu if item.strip().startswith("3003")), "")
-        check(line.endswith(("[x] " if checked else "3003 ") + "Start with Windows"),
+        check(line.endswith(("[x] " if checked else "3003 ") + "Start with &Windows"),
               "%s: Start with Windows %s" % (name, "checked" if checked else "unchecked"), line)
     opened = [path for _, paths in found.values() for path in paths]
     check(any(path.lower() == (download_root + "\\Downloads").lower() for path in opened),

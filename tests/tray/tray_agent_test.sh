@@ -146,7 +146,7 @@ flow_short() {  # VERSION FILES: an upload of that many files, one balloon
     ended "$v"
 }
 
-if flow_win7 && flow_short vista 2 && flow_short winxp 3 && flow_short win10 1; then
+if flow_win7 && flow_short vista 2 && flow_short winxp 3 && flow_short win10 4; then
     wait "$run_pid"
     run_pid=
 else
@@ -200,7 +200,7 @@ expect "one balloon for the errored transfer, its title cut to 63" test "$(ballo
 expect "no balloon for a time-out" test "$(balloons 'nothing to say')" = 0
 expect "one balloon as Vista" test "$(balloons '2 files uploaded')" = 1
 expect "one balloon as XP" test "$(balloons '3 files uploaded')" = 1
-expect "one balloon as 10" test "$(balloons '1 file uploaded')" = 1
+expect "one balloon as 10" test "$(balloons '4 files uploaded')" = 1
 expect "tooltip is the product name" grep -q 'add text L"Vantorel"' "$scratch/err"
 # Debug lines (OutputDebugStringA as Wine reports them): one line of stars
 # per start, and the refresh lines only from the agent that ran as XP (the

@@ -112,16 +112,21 @@ bool OpenMenu(const std::string& name, const char* button = "left") {
     return open;
 }
 
-// Keys to the open menu: d down, u up, r right, l left, e enter, x escape.
-// Returns once the menu has closed, unless the keys leave it open.
+// Keys to the open menu: d down, u up, r right, l left, e enter, x escape;
+// a capital letter is that item's access key. Returns once the menu has
+// closed, unless the keys leave it open.
 void Keys(const char* keys, bool closes = true) {
     for (const char* key = keys; *key; ++key) {
         const WPARAM vk = *key == 'd' ? VK_DOWN : *key == 'u' ? VK_UP : *key == 'r' ? VK_RIGHT
                         : *key == 'l' ? VK_LEFT : *key == 'e' ? VK_RETURN : VK_ESCAPE;
         HWND menu = VisibleMenuWindow();
         if (!menu) break;
-        PostMessageW(menu, WM_KEYDOWN, vk, 1);
-        PostMessageW(menu, WM_KEYUP, vk, 0xC0000001);
+        if (*key >= 'A' && *key <= 'Z') {
+            PostMessageW(menu, WM_CHAR, *key - 'A' + 'a', 1);
+        } else {
+            PostMessageW(menu, WM_KEYDOWN, vk, 1);
+            PostMessageW(menu, WM_KEYUP, vk, 0xC0000001);
+        }
         Sleep(150);
     }
     if (closes) Check(WaitFor([] { return VisibleMenuWindow() == nullptr; }, 5000), Named("menu closes").c_str());
@@ -274,7 +279,7 @@ void Windows7Run() {
     Agent agent;
     if (!StartAgent(agent)) return;
 
-    Choose("startup", "de", L"launch-uploads");
+    Choose("startup", "V", L"launch-uploads");
     SimGet(L"force/clear");
     Sleep(1500);
 
@@ -285,11 +290,11 @@ void Windows7Run() {
     Choose("idle", "dde", L"showdragdrop");
     Choose("uploads-page", "de", L"launch-uploads");
     Choose("manage-storage", "uuuue", L"launch-managepage");
-    Choose("about", "uure", L"showabout");
+    Choose("about", "HA", L"showabout");
     Choose("tour", "uurde", L"showtour");
     Choose("help", "uurdde", L"launch-help");
     Choose("feedback", "uurue", L"launch-feedback");
-    Choose("change-folder", "uuurddde", L"pickdldir");
+    Choose("change-folder", "SC", L"pickdldir");
     if (OpenMenu("open-folder")) Keys("uuurdde");
     HWND folder = nullptr;
     for (int waited = 0; waited < 15000 && !folder; waited += 100) {
@@ -319,7 +324,7 @@ void Windows7Run() {
     Sleep(2500);
 
     // Exit and sign-out while files move: each asks; Cancel sends nothing.
-    if (OpenMenu("exit-cancel")) Keys("ue");
+    if (OpenMenu("exit-cancel")) Keys("X");
     Check(AnswerConfirmation(L"Exit Vantorel", IDCANCEL), Named("exit asks while uploading").c_str());
     Check(StaysAway(L"shutdown") && AgentRuns(agent), Named("Cancel: no shutdown, the agent runs on").c_str());
     if (OpenMenu("signout-cancel")) Keys("uuurue");
