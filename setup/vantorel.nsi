@@ -180,6 +180,9 @@ Section "-Register"
     Call RemoveOwnAutostart
   ${EndIf}
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  ; The language chooser keeps its choice only when it was shown; a silent
+  ; setup's (the session's language) must reach the uninstaller too.
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Installer Language" "$LANGUAGE"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Vantorel.exe"

@@ -19,7 +19,10 @@ struct Module {
     const char* folder;  // under the install directory; "" for the neutral one
     const char* language;
 };
-const Module kModules[] = {{"", "en-US"}, {"en-US", "en-US"}, {"de-DE", "de-DE"}, {"fr-FR", "fr-FR"}};
+const Module kModules[] = {{"", "en-US"},         {"en-US", "en-US"}, {"de-DE", "de-DE"}, {"fr-FR", "fr-FR"},
+                           {"es-ES", "es-ES"}, {"it-IT", "it-IT"}, {"pt-BR", "pt-BR"}, {"nl-NL", "nl-NL"},
+                           {"pl-PL", "pl-PL"}, {"ru-RU", "ru-RU"}, {"ja-JP", "ja-JP"}, {"zh-CN", "zh-CN"},
+                           {"ko-KR", "ko-KR"}};
 
 const int kIcons[] = {20, 21, 23, 24, 25, 26};
 const int kBitmaps[] = {50, 51, 52, 53, 54, 55, 56};
@@ -102,7 +105,7 @@ TEST(PellickModule, EveryTextLoadsAsWrittenInItsSource)
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer));
         }
         // Nothing beyond the identifiers the agent knows.
-        for (unsigned id : {99u, 102u, 125u, 133u, 151u}) {
+        for (unsigned id : {99u, 102u, 125u, 133u, 158u}) {
             wchar_t buffer[8] = {};
             EXPECT_EQ(LoadStringW(module.get(), id, buffer, 8), 0) << id;
         }

@@ -20,7 +20,8 @@
 namespace vantorel {
 namespace {
 
-const char* const kLanguages[] = {"en-US", "de-DE", "fr-FR"};
+const char* const kLanguages[] = {"en-US", "de-DE", "fr-FR", "es-ES", "it-IT", "pt-BR",
+                                  "nl-NL", "pl-PL", "ru-RU", "ja-JP", "zh-CN", "ko-KR"};
 
 // LoadUiString reads into 520 units; the shell's drop description keeps 259
 // of its insert text.

@@ -239,6 +239,9 @@ int wmain(int argc, wchar_t** argv) {
     HWND language = nullptr;
     WaitFor(30000, [&] { return (language = FindWindowW(L"#32770", L"Installer Language")) != nullptr; });
     Check(language != nullptr, "the language chooser comes first");
+    const HWND languages = language ? FindWindowExW(language, nullptr, L"ComboBox", nullptr) : nullptr;
+    const LRESULT offered = languages ? SendMessageW(languages, CB_GETCOUNT, 0, 0) : 0;
+    Check(offered == 12, "it offers the twelve languages", std::to_wstring(offered));
     if (language) {
         Sleep(500);
         Click(language, IDOK);
@@ -352,7 +355,8 @@ int wmain(int argc, wchar_t** argv) {
         {L"DisplayName", L"Vantorel"}, {L"DisplayVersion", version}, {L"Publisher", L"Vantorel"},
         {L"DisplayIcon", install + L"\\Vantorel.exe"}, {L"InstallLocation", install},
         {L"UninstallString", L"\"" + install + L"\\uninstall.exe\""},
-        {L"QuietUninstallString", L"\"" + install + L"\\uninstall.exe\" /S"}};
+        {L"QuietUninstallString", L"\"" + install + L"\\uninstall.exe\" /S"},
+        {L"Installer Language", L"1033"}};
     for (const Expected& e : expected) {
         const std::wstring got = Registry(HKEY_CURRENT_USER, uninstallKey, e.name);
         Check(got == e.value, "installed programs entry: value", std::wstring(e.name) + L" = " + got);

@@ -4,7 +4,8 @@
 # each), silently over the running agent with a signed build, Send To,
 # silent uninstall. Then
 # nothing of the installation may be left in the prefix's files or registry
-# but what the test itself put into the install folder.
+# but what the test itself put into the install folder. Last, a silent setup
+# in a Japanese session.
 # Usage: setup_test.sh SIMULATOR RUNNER TEMPLATE_PREFIX PREFIX SETUP_EXE STAND_IN DRIVER VERSION SHOTS
 #                      OLDER_AGENT MAKE_SETUP_COMMAND...   (cmake -D... -P make_setup.cmake, without STAGE,
 #                                               OUTPUT and the certificate)
@@ -159,6 +160,11 @@ left_over() {
     return 1
 }
 expect "uninstall: nothing left but the folder with the user's file, nothing else removed" left_over
+
+# A silent setup in a Japanese session installs in Japanese: the language it
+# took is the one its uninstall entry keeps for the uninstaller.
+LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8 wine_run --timeout 200 -- "$setup" /S > /dev/null 2> "$scratch/ja.err"
+expect "a silent setup in a Japanese session installs in Japanese" grep -qx '"Installer Language"="1041"' "$prefix/user.reg"
 
 if [ "$failures" != 0 ]; then
     echo "--- driver stderr"; grep -v '^wine-run' "$scratch/driver.err" | tail -c 2000
