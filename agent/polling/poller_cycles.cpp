@@ -31,6 +31,12 @@ constexpr TransferShown kTransferShown[] = {
 
 bool IsZero(const TransferCounts& counts) { return counts == TransferCounts{}; }
 
+bool NamesTransferStatus(std::u16string_view reply) {
+    for (const TransferShown& shown : kTransferShown)
+        if (Contains(reply, shown.word)) return true;
+    return false;
+}
+
 void ApplyTransferStatus(AgentState& state, std::u16string_view reply, PollerOutput& output) {
     for (const TransferShown& shown : kTransferShown) {
         if (!Contains(reply, shown.word)) continue;
@@ -102,15 +108,21 @@ void RunLoginStateCycle(AgentState& state, const ReplyFetcher& fetch, PollerOutp
     const std::u16string folderReply = fetch(ServiceRequest::DownloadDirectory);
     state.SetDownloadFolder(std::u16string(FirstReplyLine(folderReply)));
 
-    if (const auto login = FindLoginState(fetch(ServiceRequest::LoginState))) {
-        state.SetStatusName(std::u16string(kLoginStateNames[*login]));
-        if (*login == LOGIN_LOGGED_IN) state.SetSignedIn(true);
-        if (*login == LOGIN_LOGGED_OUT) state.SetSignedIn(false);
-    }
+    const auto login = FindLoginState(fetch(ServiceRequest::LoginState));
+    if (login == LOGIN_LOGGED_IN) state.SetSignedIn(true);
+    if (login == LOGIN_LOGGED_OUT) state.SetSignedIn(false);
 
+    // The login state's name stands in the status only where the transfer
+    // status does not replace it in this cycle: written one after the
+    // other, a menu opened between the two would lack its Pause or Resume.
     if (state.IsSignedIn()) {
-        ApplyTransferStatus(state, fetch(ServiceRequest::TransferStatus), output);
-    } else if (state.GetTrayIconId() != ICON_SIGNED_OUT) {
+        const std::u16string reply = fetch(ServiceRequest::TransferStatus);
+        if (login && !NamesTransferStatus(reply)) state.SetStatusName(std::u16string(kLoginStateNames[*login]));
+        ApplyTransferStatus(state, reply, output);
+        return;
+    }
+    if (login) state.SetStatusName(std::u16string(kLoginStateNames[*login]));
+    if (state.GetTrayIconId() != ICON_SIGNED_OUT) {
         state.SetTrayIconId(ICON_SIGNED_OUT);
         output.PostRefresh();
     }

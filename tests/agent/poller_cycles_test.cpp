@@ -131,7 +131,15 @@ TEST(LoginStateCycle, TransferStatusSetsIconEveryCycleFirstWordWins)
         Fixture f;
         f.LoginCycle(u"logged_in", c.reply);
         f.state.AcknowledgeTrayIcon();  // the user's click: set again next cycle
-        f.LoginCycle(u"logged_in", c.reply);
+        // A menu built while the transfer status is asked for sees the last
+        // status, not the login state's name.
+        std::u16string seenMeanwhile;
+        const ReplyFetcher fetch = f.service.Fetcher();
+        RunLoginStateCycle(f.state, [&](ServiceRequest request) {
+            if (request == ServiceRequest::TransferStatus) seenMeanwhile = f.state.GetStatusName();
+            return fetch(request);
+        }, f.output);
+        EXPECT_EQ(seenMeanwhile, c.status);
         EXPECT_EQ(f.state.GetTrayIconId(), c.icon);
         EXPECT_EQ(f.state.GetStatusName(), c.status);
         EXPECT_EQ(f.output.Refreshes(), 2);
