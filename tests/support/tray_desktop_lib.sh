@@ -13,6 +13,10 @@
 #                      $sync/NAME.ready in order: HANDLER NAME READY_FILE, then
 #                      NAME.go; sets run_status to the session's exit code
 #   stop_run           end the Wine session started in the background as $run_pid
+#   scratch_prefix SHARED DIR [LOGPIXELS]  a fresh prefix in DIR for sessions
+#                      whose settings must not reach the shared prefix (a
+#                      display scale, a display language): from SHARED's
+#                      template, or a copy of SHARED while no session uses it
 display=
 _xvfb_pid=
 run_pid=
@@ -96,4 +100,19 @@ stop_run() {
         wait "$run_pid" 2>/dev/null
         run_pid=
     fi
+}
+
+scratch_prefix() {
+    local shared=$1 dir=$2 value
+    rm -rf "$dir" && mkdir -p "$dir" || return 1
+    if [ -f "$shared.template.tar" ]; then
+        tar -xf "$shared.template.tar" -C "$dir" || return 1
+    else
+        cp -a "$shared/." "$dir/" || return 1
+    fi
+    cp "$shared/.wine-run-ready" "$dir/" || return 1
+    [ $# -ge 3 ] || return 0
+    value=$(printf '"LogPixels"=dword:%08x' "$3")
+    sed -i '/^\[Control Panel\\\\Desktop\]/a '"$value" "$dir/user.reg"
+    grep -qx "$value" "$dir/user.reg" || { echo "  no display scale in $dir/user.reg"; return 1; }
 }

@@ -8,12 +8,24 @@ a submenu's items follow indented, separators are "----", and the agent's
 debug lines of that build follow as "debug: ...".
 
 Usage: menu_trace.py WINE_STDERR DOWNLOAD_ROOT [--dump]
+       menu_trace.py --language WINE_STDERR LABEL STRINGS_FILE
 DOWNLOAD_ROOT: the service's root as Windows names it, for the folder that
-"open download folder" must open. Prints ok/FAIL per check; exit code 1 when
-any failed.
+"open download folder" must open. With --language: the menu LABEL-uploading
+shows every command of the main menu and its settings in the texts of that
+string table. Prints ok/FAIL per check; exit code 1 when any failed.
 """
+import os
 import re
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'resources'))
+import pellick_gen  # noqa: E402  (the string tables as the build reads them)
+
+# The commands of the menu during an upload and of its settings submenu, by
+# string identifier: uploads page, drop window, pause all, cancel all, manage
+# storage, settings, help, exit; start with Windows, open and change the
+# download folder, sign out.
+UPLOADING_TEXTS = (121, 120, 123, 103, 117, 122, 118, 116, 134, 119, 104, 132)
 
 MF_DISABLED, MF_CHECKED, MF_POPUP, MF_SEPARATOR = 0x2, 0x8, 0x10, 0x800
 
@@ -142,7 +154,21 @@ def matches(expected, actual):
     return at == len(actual)
 
 
+def check_language(trace, label, strings_file):
+    menu = segments(open(trace, encoding="utf-8", errors="replace").read().splitlines()).get(
+        label + "-uploading", ([],))[0]
+    shown = {line.strip().split(" ", 1)[1].replace("[off] ", "").replace("[x] ", "").replace("[popup] ", "")
+             for line in menu if " " in line.strip()}
+    table = dict(pellick_gen.read_strings(strings_file))
+    missing = [table[ident] for ident in UPLOADING_TEXTS if table[ident] not in shown]
+    print(("ok   %s" if not missing else "FAIL %s") % ("menu %s-uploading in its language" % label) +
+          ("" if not missing else "\n  missing %s\n%s" % (missing, "\n".join(menu) or "  (never opened)")))
+    return 1 if missing else 0
+
+
 def main():
+    if sys.argv[1] == "--language":
+        return check_language(*sys.argv[2:5])
     lines = open(sys.argv[1], encoding="utf-8", errors="replace").read().splitlines()
     download_root = sys.argv[2]
     found = segments(lines)

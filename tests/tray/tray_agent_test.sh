@@ -161,17 +161,7 @@ expect "driver checks passed" grep -qx 'tray-agent-driver: done' <(tr -d '\r' < 
 # at 100 %.
 at_scale() {  # PERCENT LOGPIXELS SIZE
     local label=win10-$1 pfx=$scratch/prefix-$1
-    mkdir -p "$pfx" || return 1
-    if [ -f "$prefix.template.tar" ]; then
-        tar -xf "$prefix.template.tar" -C "$pfx" || return 1
-    else
-        cp -a "$prefix/." "$pfx/" || return 1
-    fi
-    cp "$prefix/.wine-run-ready" "$pfx/" || return 1
-    local value
-    value=$(printf '"LogPixels"=dword:%08x' "$2")
-    sed -i '/^\[Control Panel\\\\Desktop\]/a '"$value" "$pfx/user.reg"
-    grep -qx "$value" "$pfx/user.reg" || { echo "  no display scale in $pfx/user.reg"; return 1; }
+    scratch_prefix "$prefix" "$pfx" "$2" || return 1
     sim_get reset > /dev/null
     stop_display
     start_display || return 1

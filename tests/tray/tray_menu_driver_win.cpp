@@ -2,8 +2,10 @@
 // stand-in service, in step with tray_menu_test.sh, which clicks the icon
 // (xdotool), starts uploads, reads the icon off the screen and keeps
 // screenshots. Runs the agent as Windows 7 (every menu and command), then as
-// XP (a menu without images, and quit).
-//   tray-menu-driver SYNC_DIR INSTALL_DIR
+// XP (a menu without images, and quit); with a LABEL, once as Windows 10 in
+// the session's display language (the menu and its settings while a file
+// uploads, and quit).
+//   tray-menu-driver SYNC_DIR INSTALL_DIR [LABEL]
 // A step NAME is announced by creating SYNC_DIR\NAME.ready; the driver goes
 // on once the script has created SYNC_DIR\NAME.go. Each opened menu is
 // marked in the debug output ("menu-mark NAME") so that the script can cut
@@ -79,6 +81,18 @@ std::string OpenMenusArea() {
     std::snprintf(text, sizeof text, "%ld %ld %ld %ld", area.left, area.top, area.right - area.left,
                   area.bottom - area.top);
     return text;
+}
+
+// No open menu wider than half of the 1024-pixel screen, in any language.
+void CheckMenuWidths() {
+    LONG widest = 0;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"#32768", nullptr)) != nullptr) {
+        RECT rect = {};
+        if (IsWindowVisible(window) && GetWindowRect(window, &rect) && rect.right - rect.left > widest)
+            widest = rect.right - rect.left;
+    }
+    Check(widest > 0 && widest <= 512, Named("no menu wider than half the screen").c_str(), std::to_wstring(widest));
 }
 
 void Time(const std::string& name, DWORD since) {
@@ -313,6 +327,7 @@ void Windows7Run() {
         Step("shot-menu", OpenMenusArea());
         Keys("uuur", false);
         Step("shot-settings", OpenMenusArea());
+        CheckMenuWidths();
         Keys("ldr", false);
         Step("shot-help", OpenMenusArea());
         Keys("xxx");
@@ -377,12 +392,39 @@ void WindowsXpRun() {
           std::to_wstring(code));
 }
 
+void LanguageRun(const std::string& label) {
+    version = label;
+    driver::SetAgentWindowsVersion("win10");
+    Agent agent;
+    if (!StartAgent(agent)) return;
+    Step("signed-in-upload");
+    Sleep(2500);
+    if (OpenMenu("uploading")) {
+        Step("shot-menu", OpenMenusArea());
+        Keys("uuur", false);
+        Step("shot-settings", OpenMenusArea());
+        CheckMenuWidths();
+        Keys("xx");
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(agent.window, WM_QUIT_REQUEST, 0, 0, SMTO_NORMAL, 30000, &result);
+    const DWORD code = EndOfAgent(agent, 30000);
+    Check(code == 0, Named("agent exits with 0").c_str(), std::to_wstring(code));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) return 2;
     syncDir = argv[1];
     installDir = argv[2];
+    if (argc >= 4) {
+        const std::wstring label = argv[3];
+        LanguageRun(std::string(label.begin(), label.end()));
+        Step("end");
+        driver::ClearAgentWindowsVersion();
+        return driver::Finish();
+    }
     Windows7Run();
     WindowsXpRun();
     Step("end");

@@ -3,7 +3,9 @@
 # stand-in service: the driver (tray_menu_driver_win.cpp) runs the scenario
 # and chooses items; this script serves its steps (clicks on the icon with
 # xdotool, uploads, the icon read off the screen, screenshots), then checks
-# each menu as Wine's menu trace shows it (menu_trace.py).
+# each menu as Wine's menu trace shows it (menu_trace.py). Then the menus in
+# Japanese, German and Russian, each in a session of that display language
+# with a prefix of its own.
 # Usage: tray_menu_test.sh NATIVE_BUILD RUNNER PREFIX INSTALL_DIR STAND_IN_EXE DRIVER_EXE ARTIFACT_DIR
 set -u
 native=$1 runner=$2 prefix=$3 install_src=$4 stand_in=$5 driver=$6 artifacts=$7
@@ -72,6 +74,27 @@ expect "driver checks passed" grep -qx '0 failed' <(tr -d '\r' < "$scratch/out")
 
 python3 "$here/menu_trace.py" "$scratch/err" "$(winpath "$scratch/root")"
 expect "every menu as expected in Wine's trace" test $? = 0
+
+# A session's display language is the Unix locale's it starts with (made by
+# scripts/bootstrap); the prefix records it, so each has its own.
+in_language() {  # LOCALE LABEL TAG
+    local pfx=$scratch/prefix-$2
+    scratch_prefix "$prefix" "$pfx" || return 1
+    sim_get reset
+    LC_ALL=$1.UTF-8 LANG=$1.UTF-8 WINEDEBUG=warn+seh,trace+menu "$runner" --prefix "$pfx" --display "$display" \
+        --timeout 300 -- explorer /desktop=shell,1024x768 "$(winpath "$driver")" "$(winpath "$sync")" \
+        "$(winpath "$scratch/install")" "$2" > "$scratch/out-$2" 2> "$scratch/err-$2" &
+    run_pid=$!
+    serve_steps serve
+    tr -d '\r' < "$scratch/out-$2"
+    expect "$2: driver checks passed" grep -qx '0 failed' <(tr -d '\r' < "$scratch/out-$2")
+    python3 "$here/menu_trace.py" --language "$scratch/err-$2" "$2" "$here/../../resources/strings/$3.txt"
+    expect "$2: the menus in $3" test $? = 0
+    rm -rf "$pfx"
+}
+in_language ja_JP ja ja-JP
+in_language de_DE de de-DE
+in_language ru_RU ru ru-RU
 
 cp "$scratch/err" "$artifacts/wine-stderr.txt"
 if [ "$failures" != 0 ]; then
