@@ -128,6 +128,14 @@ TEST(UiStrings, EveryLanguageHasEveryTextAndEveryFormatFitsItsArguments)
             EXPECT_LE(text.size(), kMaxTextLength);
             EXPECT_FALSE(HasPrintConversion(text)) << EncodeUtf8(text);
             const UiStringFormat* format = FindUiStringFormat(id);
+            // A menu item's text and the tooltip, with the product name, fit
+            // whole: cut, a translation would lose its end.
+            if (id >= IDS_TOOLTIP_SIGNED_OUT && id <= IDS_TOOLTIP_ERROR) {
+                EXPECT_LE(text.size() + 8, 127u);
+            }
+            if (!format && id != IDS_CONFIRM_SIGN_OUT_TEXT && id != IDS_CONFIRM_EXIT_TEXT) {
+                EXPECT_LE(text.size(), 255u);
+            }
             if (!format) {
                 EXPECT_TRUE(HasNoPlaceholders(text)) << EncodeUtf8(text);
                 continue;

@@ -358,17 +358,30 @@ void Windows7Run() {
     Check(code == 0, Named("agent exits with 0").c_str(), std::to_wstring(code));
 }
 
+// The agent as that Windows, a file uploading, the menu open: false when it
+// did not start.
+bool StartUploading(Agent& agent, const char* windowsVersion, const char* uploadStep) {
+    driver::SetAgentWindowsVersion(windowsVersion);
+    if (!StartAgent(agent)) return false;
+    Step(uploadStep);
+    Sleep(2500);
+    if (OpenMenu("uploading")) Step("shot-menu", OpenMenusArea());
+    return true;
+}
+
+// The quit tool's request, as with a menu open or not.
+void Quit(Agent& agent, const std::string& check) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(agent.window, WM_QUIT_REQUEST, 0, 0, SMTO_NORMAL, 30000, &result);
+    const DWORD code = EndOfAgent(agent, 30000);
+    Check(code == 0, Named(check).c_str(), std::to_wstring(code));
+}
+
 void WindowsXpRun() {
     version = "winxp";
-    driver::SetAgentWindowsVersion("winxp");
     Agent agent;
-    if (!StartAgent(agent)) return;
-    Step("upload");
-    Sleep(2500);
-    if (OpenMenu("uploading")) {
-        Step("shot-menu", OpenMenusArea());
-        Keys("x");
-    }
+    if (!StartUploading(agent, "winxp", "upload")) return;
+    Keys("x");
 
     // An errored transfer after a finished one: a click turns the icon back
     // to idle and opens the menu.
@@ -385,31 +398,18 @@ void WindowsXpRun() {
 
     // The quit tool's request while a menu is open still ends the agent.
     OpenMenu("open-at-quit");
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(agent.window, WM_QUIT_REQUEST, 0, 0, SMTO_NORMAL, 30000, &result);
-    const DWORD code = EndOfAgent(agent, 30000);
-    Check(code == 0, Named("agent with a menu open exits with 0 on the quit request").c_str(),
-          std::to_wstring(code));
+    Quit(agent, "agent with a menu open exits with 0 on the quit request");
 }
 
 void LanguageRun(const std::string& label) {
     version = label;
-    driver::SetAgentWindowsVersion("win10");
     Agent agent;
-    if (!StartAgent(agent)) return;
-    Step("signed-in-upload");
-    Sleep(2500);
-    if (OpenMenu("uploading")) {
-        Step("shot-menu", OpenMenusArea());
-        Keys("uuur", false);
-        Step("shot-settings", OpenMenusArea());
-        CheckMenuWidths();
-        Keys("xx");
-    }
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(agent.window, WM_QUIT_REQUEST, 0, 0, SMTO_NORMAL, 30000, &result);
-    const DWORD code = EndOfAgent(agent, 30000);
-    Check(code == 0, Named("agent exits with 0").c_str(), std::to_wstring(code));
+    if (!StartUploading(agent, "win10", "signed-in-upload")) return;
+    Keys("uuur", false);
+    Step("shot-settings", OpenMenusArea());
+    CheckMenuWidths();
+    Keys("xx");
+    Quit(agent, "agent exits with 0");
 }
 
 }  // namespace
