@@ -72,7 +72,7 @@ def screen_icon(shot):
         time.sleep(0.2)
     else:
         raise RuntimeError('xwd failed five times')
-    return tray_screen.classify(tray_screen.icon_cell(tray_screen.read_xwd(shot, 20)[2]))
+    return tray_screen.classify(tray_screen.icon_cell(tray_screen.read_xwd(shot, tray_screen.LAST_ROWS)[2]))
 
 
 def converge(name, seconds, shots, only=None):

@@ -16,6 +16,7 @@
                                                    coloured (menu pictures; text,
                                                    lines and background are grey)
 """
+import functools
 import os
 import struct
 import sys
@@ -82,7 +83,8 @@ LAST_ROWS = 48
 def slot_size(rows):
     middle = len(rows[-1]) // 2
     height = 0
-    while height < LAST_ROWS and rows[-1 - height][middle] == rows[-1][middle]:
+    # Rows left unread (read_xwd's last_rows) are empty and end the taskbar.
+    while height < min(LAST_ROWS, len(rows)) and rows[-1 - height][middle:middle + 1] == [rows[-1][middle]]:
         height += 1
     return height
 
@@ -93,12 +95,17 @@ def icon_cell(rows):
     return crop(rows, width - slot, height - slot, slot, slot)
 
 
+@functools.lru_cache(maxsize=None)
+def drawn_picture(ident, size):
+    return pellick_gen.tray_icon(pellick_gen.TRAY_STATES[ident], size).rgba8(False)
+
+
 def picture_error(cell, ident):
     """(largest, mean) channel difference between the slot and Pellick.dll's
     picture ID drawn for the slot's size over the taskbar's colour."""
     size = len(cell) - 2 * SLOT_BORDER
     background = cell[0][0]
-    picture = pellick_gen.tray_icon(pellick_gen.TRAY_STATES[ident], size).rgba8(False)
+    picture = drawn_picture(ident, size)
     largest = total = 0
     for j in range(size):
         for i in range(size):
