@@ -3,19 +3,30 @@
 # when SIGNING is on, writes the lists of what is installed and removed
 # (files.nsh), and runs makensis, quiet unless it fails. VERSION is the
 # product version, VERSION_NUMBERS its four numbers ("0.9.25.3"), BITMAP the
-# picture of the first and last pages.
+# picture of the first and last pages, EPOCH (when not empty) the time given
+# to every packed file.
 file(REMOVE_RECURSE "${STAGE}")
 file(COPY "${LAYOUT}/" DESTINATION "${STAGE}")
 if(SERVICE_FILES)
   file(COPY "${SERVICE_FILES}/" DESTINATION "${STAGE}")
 endif()
 
+# A release dates every packed file at its commit, so that two builds of one
+# commit pack the same bytes (NSIS keeps each file's time).
+if(EPOCH)
+  file(GLOB_RECURSE _staged LIST_DIRECTORIES true "${STAGE}/*")
+  execute_process(COMMAND touch -h -d "@${EPOCH}" "${STAGE}" ${_staged} RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "could not date the staged files at ${EPOCH}")
+  endif()
+endif()
+
 set(_sign_args "-DVANTOREL_SIGN_CERT=${SIGN_CERT}" "-DVANTOREL_SIGN_KEY=${SIGN_KEY}"
                "-DVANTOREL_OSSLSIGNCODE=${OSSLSIGNCODE}" -P "${SIGNING_SCRIPT}")
 if(SIGNING)
   # Ours only: 7zr.exe and the service's files come signed, or not, by others.
-  foreach(_ours Vantorel.exe Pasmiro.exe Stolvane.exe Pellick.dll de-DE/Pellick.dll fr-FR/Pellick.dll
-                en-US/Pellick.dll)
+  file(GLOB _languages RELATIVE "${LAYOUT}" "${LAYOUT}/*/Pellick.dll")
+  foreach(_ours Vantorel.exe Pasmiro.exe Stolvane.exe Pellick.dll ${_languages})
     execute_process(COMMAND "${CMAKE_COMMAND}" ${_sign_args} "${STAGE}/${_ours}" RESULT_VARIABLE _rc)
     if(NOT _rc EQUAL 0)
       message(FATAL_ERROR "signing ${_ours} failed")

