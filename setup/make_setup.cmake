@@ -13,9 +13,13 @@ endif()
 
 # A release dates every packed file at its commit, so that two builds of one
 # commit pack the same bytes (NSIS keeps each file's time).
+get_filename_component(_work "${STAGE}" DIRECTORY)
 if(EPOCH)
+  file(COPY "${BITMAP}" DESTINATION "${_work}/pictures")
+  get_filename_component(_bitmap_name "${BITMAP}" NAME)
+  set(BITMAP "${_work}/pictures/${_bitmap_name}")
   file(GLOB_RECURSE _staged LIST_DIRECTORIES true "${STAGE}/*")
-  execute_process(COMMAND touch -h -d "@${EPOCH}" "${STAGE}" ${_staged} RESULT_VARIABLE _rc)
+  execute_process(COMMAND touch -h -d "@${EPOCH}" "${STAGE}" ${_staged} "${BITMAP}" RESULT_VARIABLE _rc)
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR "could not date the staged files at ${EPOCH}")
   endif()
@@ -88,7 +92,6 @@ foreach(_name IN LISTS _pending)
   endif()
 endforeach()
 math(EXPR _kib "(${_bytes} + 1023) / 1024")
-get_filename_component(_work "${STAGE}" DIRECTORY)
 file(WRITE "${_work}/files.nsh"
   "; Written by setup/make_setup.cmake.\n"
   "!define VANTOREL_SIZE_KIB ${_kib}\n"
