@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "protocol/http_client.h"
@@ -118,6 +119,59 @@ uint64_t FreeBytes(const std::wstring& path) {
 // margin kept free is far larger.
 constexpr uint64_t kFreeSpaceRefreshBytes = 16u << 20;
 
+// What one item's copy has written, against the cap, the size its descriptor
+// gives (when it gives one) and the margin kept free on the volume.
+class CopyBudget {
+public:
+    CopyBudget(const std::wstring& path, std::optional<uint64_t> declared, const DropCopyLimits& limits)
+        : path_(path), declared_(declared), limits_(limits) {}
+
+    // Whether `bytes` more may be written; `why` says what stopped it.
+    bool Take(uint64_t bytes, std::wstring& why) {
+        if (sinceAsked_ >= kFreeSpaceRefreshBytes) {
+            freeBytes_ = FreeBytes(path_);
+            sinceAsked_ = 0;
+        }
+        const DropChunkVerdict verdict =
+            CheckDropChunk(declared_, copied_, bytes, freeBytes_ - std::min(freeBytes_, sinceAsked_), limits_);
+        if (verdict != DropChunkVerdict::Take) return Refuse(verdict, why);
+        copied_ += bytes;
+        sinceAsked_ += bytes;
+        return true;
+    }
+    bool Refuse(DropChunkVerdict verdict, std::wstring& why) const {
+        why = Wide(DescribeDropChunkVerdict(verdict, limits_));
+        return false;
+    }
+
+private:
+    const std::wstring& path_;
+    const std::optional<uint64_t> declared_;
+    const DropCopyLimits& limits_;
+    uint64_t copied_ = 0, freeBytes_ = 0, sinceAsked_ = kFreeSpaceRefreshBytes;
+};
+
+// Reads a stream to its end into `write`, each chunk within the budget.
+template <typename Write>
+bool PumpStream(IStream* stream, CopyBudget& budget, std::vector<unsigned char>& buffer, std::wstring& why,
+                Write write) {
+    buffer.resize(kChunkSize);
+    // Sources do not always hand the stream over at its start.
+    LARGE_INTEGER start = {};
+    stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    for (;;) {
+        ULONG got = 0;
+        const HRESULT result = stream->Read(buffer.data(), kChunkSize, &got);
+        if (FAILED(result)) {
+            why = L"reading the content failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+            return false;
+        }
+        if (got == 0) return true;
+        if (got > kChunkSize) return budget.Refuse(DropChunkVerdict::LongerThanDeclared, why);
+        if (!budget.Take(got, why) || !write(buffer.data(), got)) return false;
+    }
+}
+
 Outcome CopyStream(IStream* stream, const DropItem& item, const std::wstring& path, const DropCopyLimits& limits,
                    std::vector<unsigned char>& buffer, std::wstring& why) {
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -128,37 +182,13 @@ Outcome CopyStream(IStream* stream, const DropItem& item, const std::wstring& pa
         why = L"cannot create the copy (error " + std::to_wstring(error) + L")";
         return Outcome::Failed;
     }
-    buffer.resize(kChunkSize);
-    // Sources do not always hand the stream over at its start.
-    LARGE_INTEGER start = {};
-    stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    uint64_t copied = 0, freeBytes = 0, sinceAsked = kFreeSpaceRefreshBytes;
-    for (;;) {
-        ULONG got = 0;
-        const HRESULT result = stream->Read(buffer.data(), kChunkSize, &got);
-        if (FAILED(result)) {
-            why = L"reading the content failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
-            return Outcome::Failed;
-        }
-        if (got == 0) break;
-        if (sinceAsked >= kFreeSpaceRefreshBytes) {
-            freeBytes = FreeBytes(path);
-            sinceAsked = 0;
-        }
-        const DropChunkVerdict verdict =
-            got > kChunkSize ? DropChunkVerdict::LongerThanDeclared
-                             : CheckDropChunk(item.size, copied, got, freeBytes - std::min(freeBytes, sinceAsked), limits);
-        if (verdict != DropChunkVerdict::Take) {
-            why = Wide(DescribeDropChunkVerdict(verdict, limits));
-            return Outcome::Failed;
-        }
-        if (!WriteAll(file.get(), buffer.data(), got)) {
-            why = L"writing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
-            return Outcome::Failed;
-        }
-        copied += got;
-        sinceAsked += got;
-    }
+    CopyBudget budget(path, item.size, limits);
+    const bool copied = PumpStream(stream, budget, buffer, why, [&](const unsigned char* bytes, ULONG count) {
+        if (WriteAll(file.get(), bytes, count)) return true;
+        why = L"writing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
+        return false;
+    });
+    if (!copied) return Outcome::Failed;
     if (!file.Close()) {
         why = L"closing the copy failed (error " + std::to_wstring(GetLastError()) + L")";
         return Outcome::Failed;
@@ -196,8 +226,85 @@ Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path,
     return Outcome::Written;
 }
 
+// Every element of a storage costs at least a sector of the compound file,
+// so that countless empty streams are bounded by the cap too; nesting deeper
+// than any message does is refused before it can exhaust the stack.
+constexpr uint64_t kStorageElementBytes = 512;
+constexpr int kStorageDepthLimit = 32;
+
+bool CopyStorageElements(IStorage* from, IStorage* to, CopyBudget& budget, std::vector<unsigned char>& buffer,
+                         int depth, std::wstring& why);
+
+bool CopyStorageElement(IStorage* from, IStorage* to, const STATSTG& element, CopyBudget& budget,
+                        std::vector<unsigned char>& buffer, int depth, std::wstring& why) {
+    constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+    constexpr DWORD kWrite = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+    HRESULT result = S_OK;
+    bool copied = false;
+    if (element.type == STGTY_STREAM) {
+        IStream* source = nullptr;
+        IStream* copy = nullptr;
+        result = from->OpenStream(element.pwcsName, nullptr, kRead, 0, &source);
+        if (SUCCEEDED(result)) result = to->CreateStream(element.pwcsName, kWrite, 0, 0, &copy);
+        if (SUCCEEDED(result))
+            copied = PumpStream(source, budget, buffer, why, [&](const unsigned char* bytes, ULONG count) {
+                ULONG written = 0;
+                const HRESULT wrote = copy->Write(bytes, count, &written);
+                if (SUCCEEDED(wrote) && written == count) return true;
+                why = L"writing the compound file failed (0x" + Hex(static_cast<unsigned long>(wrote)) + L")";
+                return false;
+            });
+        if (copy) copy->Release();
+        if (source) source->Release();
+    } else if (element.type == STGTY_STORAGE) {
+        if (depth >= kStorageDepthLimit) {
+            why = L"the storage is nested deeper than " + std::to_wstring(kStorageDepthLimit) + L" levels";
+            return false;
+        }
+        IStorage* source = nullptr;
+        IStorage* copy = nullptr;
+        result = from->OpenStorage(element.pwcsName, nullptr, kRead, nullptr, 0, &source);
+        if (SUCCEEDED(result)) result = to->CreateStorage(element.pwcsName, kWrite, 0, 0, &copy);
+        if (SUCCEEDED(result)) copied = CopyStorageElements(source, copy, budget, buffer, depth + 1, why);
+        if (copy) copy->Release();
+        if (source) source->Release();
+    } else {
+        return true;  // no other kind is content
+    }
+    if (FAILED(result))
+        why = L"copying the storage failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+    return copied;
+}
+
+// Element by element rather than IStorage::CopyTo, which would write
+// whatever the source holds: every stream passes the same budget as a
+// dropped stream.
+bool CopyStorageElements(IStorage* from, IStorage* to, CopyBudget& budget, std::vector<unsigned char>& buffer,
+                         int depth, std::wstring& why) {
+    STATSTG self = {};
+    if (SUCCEEDED(from->Stat(&self, STATFLAG_NONAME))) to->SetClass(self.clsid);
+    IEnumSTATSTG* elements = nullptr;
+    const HRESULT result = from->EnumElements(0, nullptr, 0, &elements);
+    if (FAILED(result) || !elements) {
+        why = L"listing the storage failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+        return false;
+    }
+    bool copied = true;
+    STATSTG element = {};
+    while (copied && elements->Next(1, &element, nullptr) == S_OK) {
+        copied = budget.Take(kStorageElementBytes, why) &&
+                 CopyStorageElement(from, to, element, budget, buffer, depth, why);
+        CoTaskMemFree(element.pwcsName);
+    }
+    elements->Release();
+    return copied;
+}
+
 // A storage, as mail programs hand over a message, becomes a compound file.
-Outcome CopyStorage(IStorage* source, const std::wstring& path, std::wstring& why) {
+// Its descriptor gives the file's size, not its streams', so only the cap and
+// the volume bound it.
+Outcome CopyStorage(IStorage* source, const std::wstring& path, const DropCopyLimits& limits,
+                    std::vector<unsigned char>& buffer, std::wstring& why) {
     IStorage* copy = nullptr;
     HRESULT result = StgCreateDocfile(path.c_str(), STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &copy);
     if (result == STG_E_FILEALREADYEXISTS) return Outcome::NameTaken;
@@ -205,14 +312,14 @@ Outcome CopyStorage(IStorage* source, const std::wstring& path, std::wstring& wh
         why = L"cannot create the compound file (0x" + Hex(static_cast<unsigned long>(result)) + L")";
         return Outcome::Failed;
     }
-    result = source->CopyTo(0, nullptr, nullptr, copy);
-    if (SUCCEEDED(result)) result = copy->Commit(STGC_DEFAULT);
-    copy->Release();
-    if (FAILED(result)) {
-        why = L"copying the storage failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
-        return Outcome::Failed;
+    CopyBudget budget(path, std::nullopt, limits);
+    bool copied = CopyStorageElements(source, copy, budget, buffer, 0, why);
+    if (copied && FAILED(result = copy->Commit(STGC_DEFAULT))) {
+        why = L"writing the compound file failed (0x" + Hex(static_cast<unsigned long>(result)) + L")";
+        copied = false;
     }
-    return Outcome::Written;
+    copy->Release();
+    return copied ? Outcome::Written : Outcome::Failed;
 }
 
 Outcome WriteFileItem(IDataObject* data, UINT contentsFormat, const DropItem& item, const std::wstring& path,
@@ -234,7 +341,7 @@ Outcome WriteFileItem(IDataObject* data, UINT contentsFormat, const DropItem& it
         outcome = CopyBlock(answer.medium.hGlobal, item, path, limits, why);
         break;
     case TYMED_ISTORAGE:
-        outcome = answer.medium.pstg ? CopyStorage(answer.medium.pstg, path, why) : Outcome::Failed;
+        outcome = answer.medium.pstg ? CopyStorage(answer.medium.pstg, path, limits, buffer, why) : Outcome::Failed;
         break;
     default:
         why = L"its content came in a medium that was not asked for";

@@ -801,8 +801,9 @@ void Windows7Run() {
     source->Release();
 
     // Hostile streams: one that never ends (the test build stops it at
-    // 32 MiB), one longer than its size, one that fails half-way; and a name
-    // one level deeper than a folder path may be. Only the sound items go.
+    // 32 MiB), one longer than its size, one that fails half-way, a storage
+    // over the cap; and a name one level deeper than a folder path may be.
+    // Only the sound items go.
     wchar_t temporary[MAX_PATH];
     GetTempPathW(MAX_PATH, temporary);
     const size_t dropFolderLength = wcslen(temporary) + std::wstring(L"Vantorel\\drop-0123456789abcdef-01234567-01234567").size();
@@ -811,16 +812,18 @@ void Windows7Run() {
                         {{L"endless.bin", 0, 71, Medium::Stream, false, false, UINT64_MAX},
                          {L"longer.bin", 1000, 72, Medium::Stream, false, true, 5000},
                          {L"broken.bin", 600000, 73, Medium::Stream, false, true, 0, 300000},
+                         {L"oversized.msg", 40u << 20, 76, Medium::Storage},
                          {L"sound.txt", 500, 74},
                          {outer + L"\\y\\leaf.txt", 300, 75}}});
     Check(drop.result == DRAGDROP_S_DROP && Arrives(L"filetransfer", 120000), Named("a drop of hostile streams is sent").c_str());
     const std::vector<std::string> bounded = SentPaths(LastUploadBody());
     const std::wstring folder = bounded.empty() ? L"" : FromUtf8(bounded[0].substr(0, bounded[0].rfind('\\')));
     bool noneLeft = !folder.empty();
-    for (const wchar_t* name : {L"endless.bin", L"longer.bin", L"broken.bin"})
+    for (const wchar_t* name : {L"endless.bin", L"longer.bin", L"broken.bin", L"oversized.msg"})
         noneLeft = noneLeft && GetFileAttributesW((folder + L"\\" + name).c_str()) == INVALID_FILE_ATTRIBUTES;
     Check(bounded.size() == 2 && noneLeft && CloudHolds(L"sound.txt", 74, 500),
-          Named("endless, longer and broken streams are neither sent nor kept").c_str(), FromUtf8(LastUploadBody()));
+          Named("endless, longer, broken and oversized items are neither sent nor kept").c_str(),
+          FromUtf8(LastUploadBody()));
     Check(CloudHolds(outer + L"\\leaf.txt", 75, 300), Named("a name too deep goes one folder higher").c_str());
     StopAgent(agent);
 }
