@@ -207,11 +207,8 @@ Outcome CopyBlock(HGLOBAL block, const DropItem& item, const std::wstring& path,
     size_t size = content.size();
     if (item.size && *item.size < size) size = static_cast<size_t>(*item.size);
     // Already in memory, so no stream to end: only the volume bounds it.
-    const DropChunkVerdict verdict = CheckDropChunk(size, 0, size, FreeBytes(path), limits);
-    if (verdict != DropChunkVerdict::Take) {
-        why = Wide(DescribeDropChunkVerdict(verdict, limits));
-        return Outcome::Failed;
-    }
+    CopyBudget budget(path, size, limits);
+    if (!budget.Take(size, why)) return Outcome::Failed;
     ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
